@@ -1,0 +1,36 @@
+#pragma once
+// The program's log: one UTF-8 file beside the program (or under %LOCALAPPDATA%\VARN when the
+// program directory cannot be written), one timestamped line per call, rotated at 4 MiB with
+// five older generations kept. Nothing here reports failure: a line that cannot be written is
+// dropped.
+
+#include <string>
+#include <vector>
+
+namespace varn {
+
+enum LogLevel : int { LOG_TRACE = 0, LOG_INFO = 1, LOG_WARN = 2, LOG_ERROR = 3 };
+
+// Chooses the log file for this run from the program's full path. Called once at start-up,
+// before any other thread exists.
+void OpenLog(const std::wstring& programPath);
+
+// The single writer. A null tag prints as "app". The message is written as it stands; it is
+// never used as a format.
+void WriteLog(int level, const wchar_t* tag, const std::wstring& message);
+void LogInfo(const wchar_t* tag, const std::wstring& message);
+void LogWarn(const wchar_t* tag, const std::wstring& message);
+void LogError(const wchar_t* tag, const std::wstring& message);
+void LogApp(const std::wstring& message);
+
+std::wstring LogFilePath();   // empty when logging is off
+std::wstring LogDirectory();  // empty when logging is off
+bool IsLogEnabled();
+bool IsLogFallback();
+int LogThreshold();
+std::vector<std::wstring> ListLogFiles();  // existing log files, newest first
+
+// The five-character level name printed in a line ("INFO " for unknown levels).
+const wchar_t* LogLevelName(int level);
+
+}  // namespace varn

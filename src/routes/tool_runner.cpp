@@ -1,0 +1,141 @@
+#include "routes/tool_runner.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <vector>
+
+#include "log/log.h"
+#include "log/path.h"
+#include "log/text.h"
+
+namespace varn {
+
+namespace {
+
+constexpr wchar_t kSoundToolName[] = L"SoundVolumeView.exe";
+constexpr DWORD kRunCommandUnreadExitCode = 31;
+// TerminateProcess only starts the kill; we wait this long for it so that no child outlives
+// the call that started it.
+constexpr DWORD kTerminateWaitMs = 2000;
+
+std::atomic<bool> shutdownSignalled{false};
+std::wstring soundToolPath;  // written once before the worker exists
+
+// The wait is counted in 50 ms slices rather than measured, so that shutdown is noticed
+// within one slice; a wait that fails at once still uses up a whole slice of the limit.
+bool WaitForChild(HANDLE process, std::uint32_t limitMs, DWORD& exitCode) {
+  std::uint32_t counted = 0;
+  for (;;) {
+    if (WaitForSingleObject(process, kWaitSliceMs) == WAIT_OBJECT_0) {
+      GetExitCodeProcess(process, &exitCode);
+      return true;
+    }
+    if (IsShutdownSignalled()) return false;
+    counted += kWaitSliceMs;
+    if (counted >= limitMs) return false;
+  }
+}
+
+void TerminateChild(HANDLE process) {
+  TerminateProcess(process, 1);
+  WaitForSingleObject(process, kTerminateWaitMs);
+}
+
+struct ChildRun {
+  bool started = false;
+  bool ended = false;
+  DWORD exitCode = 0;
+  DWORD startError = 0;
+  ULONGLONG elapsedMs = 0;
+};
+
+ChildRun RunChild(const std::wstring& commandLine, const wchar_t* currentDirectory,
+                  const STARTUPINFOW& startup, DWORD presetExitCode, std::uint32_t limitMs) {
+  ChildRun run;
+  ULONGLONG startTick = GetTickCount64();
+  std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+  writable.push_back(L'\0');
+  STARTUPINFOW startupCopy = startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                      nullptr, currentDirectory, &startupCopy, &process)) {
+    run.startError = GetLastError();
+    return run;
+  }
+  run.started = true;
+  run.exitCode = presetExitCode;
+  run.ended = WaitForChild(process.hProcess, limitMs, run.exitCode);
+  if (!run.ended) TerminateChild(process.hProcess);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  run.elapsedMs = GetTickCount64() - startTick;
+  return run;
+}
+
+}  // namespace
+
+void LocateSoundTool(const std::wstring& programPath) {
+  soundToolPath = JoinPath(ParentDirectory(programPath), kSoundToolName);
+}
+
+std::wstring SoundToolPath() { return soundToolPath; }
+
+std::wstring QuoteArgument(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+void SignalShutdown() { shutdownSignalled.exchange(true); }
+
+bool IsShutdownSignalled() { return shutdownSignalled.load(std::memory_order_relaxed); }
+
+bool RunSoundTool(const std::wstring& arguments) {
+  if (IsShutdownSignalled()) return false;
+  if (soundToolPath.empty() || !PathExists(soundToolPath)) {
+    LogApp(L"辅助程序 SoundVolumeView.exe 缺失，无法执行音频指令");
+    return false;
+  }
+  std::wstring commandLine = QuoteArgument(soundToolPath) + L" " + arguments;
+  std::wstring directory = ParentDirectory(soundToolPath);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  ChildRun run = RunChild(commandLine, directory.c_str(), startup, 1, kSoundToolLimitMs);
+  if (!run.started) {
+    LogError(L"tool", FormatText(L"SoundVolumeView 启动失败 err=%s args=%s",
+                                 FormatErrorCode(run.startError).c_str(), arguments.c_str()));
+    return false;
+  }
+  if (!run.ended) {
+    LogError(L"tool", FormatText(L"SoundVolumeView 超时/中止 耗时=%llums args=%s",
+                                 run.elapsedMs, arguments.c_str()));
+    return false;
+  }
+  WriteLog(run.exitCode == 0 ? LOG_INFO : LOG_WARN, L"tool",
+           FormatText(L"SoundVolumeView rc=%lu 耗时=%llums args=%s",
+                      static_cast<unsigned long>(run.exitCode), run.elapsedMs, arguments.c_str()));
+  return run.exitCode == 0;
+}
+
+bool RunCommandLine(const std::wstring& commandLine, std::uint32_t limitMs) {
+  if (IsShutdownSignalled()) return false;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  ChildRun run = RunChild(commandLine, nullptr, startup, kRunCommandUnreadExitCode, limitMs);
+  if (!run.started) {
+    LogError(L"tool", FormatText(L"外部命令启动失败 err=%s cmd=%s",
+                                 FormatErrorCode(run.startError).c_str(), commandLine.c_str()));
+    return false;
+  }
+  if (!run.ended) {
+    LogError(L"tool", FormatText(L"外部命令超时/中止 耗时=%llums 超时上限=%lums cmd=%s",
+                                 run.elapsedMs, static_cast<unsigned long>(limitMs),
+                                 commandLine.c_str()));
+    return false;
+  }
+  WriteLog(run.exitCode == 0 ? LOG_INFO : LOG_WARN, L"tool",
+           FormatText(L"外部命令 rc=%lu 耗时=%llums cmd=%s",
+                      static_cast<unsigned long>(run.exitCode), run.elapsedMs, commandLine.c_str()));
+  return run.exitCode == 0;
+}
+
+}  // namespace varn

@@ -1,0 +1,30 @@
+#pragma once
+// Runs the outside sound tool (SoundVolumeView.exe beside the program) and other command
+// lines as hidden child processes with a time limit, and owns the process-wide shutdown flag.
+
+#include <cstdint>
+#include <string>
+
+namespace varn {
+
+constexpr std::uint32_t kSoundToolLimitMs = 10000;
+constexpr std::uint32_t kWaitSliceMs = 50;
+
+// Remembers the tool's path beside the program file. Called once at start-up, before the
+// worker exists; nothing is checked here, the file is looked for on every run.
+void LocateSoundTool(const std::wstring& programPath);
+std::wstring SoundToolPath();
+
+// True only when the tool ran to its end with exit code 0 within 10000 ms.
+bool RunSoundTool(const std::wstring& arguments);
+// True only when the process ran to its end with exit code 0 within the limit.
+bool RunCommandLine(const std::wstring& commandLine, std::uint32_t limitMs);
+
+// The text with one double quote added before and after it; nothing inside is escaped.
+std::wstring QuoteArgument(const std::wstring& text);
+
+// Once set, no child is started any more and a running one is killed at the next slice.
+void SignalShutdown();
+bool IsShutdownSignalled();
+
+}  // namespace varn
