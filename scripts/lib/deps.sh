@@ -1,6 +1,6 @@
 # Installs the Debian packages the build and the tests need, only those that are missing.
 varn_install_deps() {
-  local wanted=(mingw-w64 wine wine64 xvfb googletest cmake ninja-build "$@")
+  local wanted=(mingw-w64 wine wine64 xvfb googletest cmake ninja-build fonts-wqy-microhei "$@")
   local missing=() p
   for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -4,8 +4,9 @@
 export WINEPREFIX="$VARN_BUILD_DIR/wineprefix"
 export WINEARCH=win64
 export WINEDEBUG=-all
-# No Mono or Gecko installer dialogs, no desktop menu entries.
-export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
+# No Mono or Gecko installer dialogs, no desktop menu entries, and never Wine's own Core Audio:
+# programs must reach the simulated one registered below, or fail loudly.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d;mmdevapi=d"
 
 # Creates the prefix once (about ten seconds); safe when several test programs start at once.
 wine_prepare_prefix() {
@@ -19,10 +20,44 @@ wine_prepare_prefix() {
   if [ ! -f "$WINEPREFIX/.varn-ready" ]; then
     wineboot --init </dev/null >"$VARN_BUILD_DIR/wineboot.log" 2>&1
     wineserver -w
-    if [ -f "$WINEPREFIX/system.reg" ]; then touch "$WINEPREFIX/.varn-ready"; fi
+    if [ -f "$WINEPREFIX/system.reg" ] && wine_configure_prefix; then touch "$WINEPREFIX/.varn-ready"; fi
   fi
   rmdir "$lock"
   [ -f "$WINEPREFIX/.varn-ready" ] || { echo "wine prefix creation failed, see $VARN_BUILD_DIR/wineboot.log" >&2; return 1; }
+}
+
+# Registry settings of the test prefix, imported in one Wine start. "wineboot -u" resets the
+# Core Audio class registration, so the scripts call this at every start:
+# - our fake Core Audio server as the in-process server of the MMDeviceEnumerator class;
+# - a virtual desktop, so that windows need no window manager (saves 2 s per GUI start);
+# - a CJK font linked behind the UI fonts, or Chinese text draws as boxes.
+wine_configure_prefix() {
+  local dll reg multi
+  dll="Z:$(echo "$VARN_BUILD_DIR/sim/audiosim_coreaudio.dll" | tr / '\\' | sed 's/\\/\\\\/g')"
+  multi=$(printf 'wqy-microhei.ttc,WenQuanYi Micro Hei\0\0' | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//')
+  reg="$VARN_BUILD_DIR/prefix-settings.reg"
+  cat >"$reg" <<REG
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{BCDE0395-E52F-467C-8E3D-C4579291692E}]
+@="MMDeviceEnumerator class (audiosim)"
+
+[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{BCDE0395-E52F-467C-8E3D-C4579291692E}\\InprocServer32]
+@="$dll"
+"ThreadingModel"="Both"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]
+"Desktop"="Default"
+
+[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]
+"Default"="1280x800"
+
+[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]
+"Segoe UI"=hex(7):$multi
+"Tahoma"=hex(7):$multi
+"MS Shell Dlg"=hex(7):$multi
+REG
+  wine regedit /S "$reg" </dev/null >/dev/null 2>&1
 }
 
 # A long-lived Wine process keeps the wineserver warm, so later starts are cheap.

@@ -70,6 +70,10 @@ Misbehaviour ParseMisbehaviour(const std::string& rules, const std::wstring& com
     while (words >> setting) {
       if (setting == "hang") {
         result.hang = true;
+      } else if (setting == "noeffect") {
+        result.noEffect = true;
+      } else if (setting.rfind("enable-delay=", 0) == 0) {
+        result.enableDelayMs = static_cast<std::uint32_t>(strtoul(setting.c_str() + 13, nullptr, 10));
       } else if (setting.rfind("delay=", 0) == 0) {
         result.delayMs = static_cast<std::uint32_t>(strtoul(setting.c_str() + 6, nullptr, 10));
       } else if (setting.rfind("exit=", 0) == 0) {

@@ -21,12 +21,20 @@ std::wstring SimFile(const wchar_t* name);
 // How one run of the stand-in tool misbehaves. A rule line in faults.txt is
 //   <command or *> <setting> [<setting> ...]
 // with the command named without its slash ("Enable", "SetListenToThisDevice") and the
-// settings "exit=N", "delay=MS" and "hang". Every matching line applies, later ones win.
+// settings
+//   exit=N          end with exit code N without any effect
+//   delay=MS        take this long before doing the work
+//   hang            never end
+//   noeffect        report success (exit code 0) but change nothing
+//   enable-delay=MS an /Enable takes effect only this long after the tool has ended
+// Every matching line applies, later ones win.
 struct Misbehaviour {
   bool hang = false;
   std::uint32_t delayMs = 0;
   bool forceExit = false;
   std::uint32_t exitCode = 0;
+  bool noEffect = false;
+  std::uint32_t enableDelayMs = 0;
 };
 
 Misbehaviour ParseMisbehaviour(const std::string& rules, const std::wstring& command);

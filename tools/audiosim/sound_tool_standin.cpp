@@ -1,6 +1,9 @@
 // Stand-in for the outside sound tool, placed beside the program in tests and the demo. It
-// journals every command line it receives, misbehaves when faults.txt says so, and accepts
-// exactly the argument forms the program uses; anything else ends with exit code 2.
+// journals every command line it receives, misbehaves when faults.txt says so, accepts exactly
+// the argument forms the program uses and applies their effect to the simulated world.
+//
+// Exit codes: 0 done, 2 unknown argument form, 3 unknown endpoint id, 4 endpoint of the wrong
+// flow, 5 the endpoint cannot become the default (not active), 6 no world to work on.
 
 #include <windows.h>
 #include <shellapi.h>
@@ -9,10 +12,18 @@
 #include <vector>
 
 #include "sim_files.h"
+#include "world.h"
 
 namespace {
 
-constexpr int kExitBadArguments = 2;
+enum ExitCode : int {
+  kDone = 0,
+  kBadArguments = 2,
+  kUnknownId = 3,
+  kWrongFlow = 4,
+  kNotActive = 5,
+  kNoWorld = 6,
+};
 
 // The argument text exactly as the caller wrote it: everything after the program token and
 // the blanks that follow it, parsed the way the Windows command line is.
@@ -43,7 +54,7 @@ bool IsCommand(const std::wstring& argument, const wchar_t* name) {
   return argument.size() > 1 && argument[0] == L'/' && _wcsicmp(argument.c_str() + 1, name) == 0;
 }
 
-// The six forms the program relies on, with the number of operands each takes.
+// The six forms the program relies on, with the operands each takes.
 bool IsKnownForm(const std::vector<std::wstring>& args) {
   if (args.empty()) return false;
   const std::wstring& c = args[0];
@@ -54,6 +65,42 @@ bool IsKnownForm(const std::vector<std::wstring>& args) {
   if (IsCommand(c, L"SetDefault")) return args.size() == 3 && _wcsicmp(args[2].c_str(), L"all") == 0;
   if (IsCommand(c, L"Enable") || IsCommand(c, L"Disable")) return args.size() == 2;
   return false;
+}
+
+// Endpoints are addressed by id only, as the real tool is by the program.
+audiosim::Endpoint* ById(audiosim::World& world, const std::wstring& id) {
+  for (audiosim::Endpoint& e : world.endpoints) if (e.id == id) return &e;
+  return nullptr;
+}
+
+int Apply(audiosim::World& world, const std::vector<std::wstring>& args,
+          const audiosim::Misbehaviour& fault) {
+  audiosim::Endpoint* endpoint = ById(world, args[1]);
+  if (endpoint == nullptr) return kUnknownId;
+  const std::wstring& c = args[0];
+  if (IsCommand(c, L"SetListenToThisDevice")) {
+    if (endpoint->flow != audiosim::kCapture) return kWrongFlow;
+    endpoint->listen = args[2] == L"1";
+  } else if (IsCommand(c, L"SetPlaybackThroughDevice")) {
+    audiosim::Endpoint* target = ById(world, args[2]);
+    if (target == nullptr) return kUnknownId;
+    if (endpoint->flow != audiosim::kCapture || target->flow != audiosim::kRender) return kWrongFlow;
+    endpoint->listenTarget = target->id;
+  } else if (IsCommand(c, L"SetDefault")) {
+    if (audiosim::EffectiveState(*endpoint, audiosim::NowMs()) != audiosim::kStateActive) {
+      return kNotActive;
+    }
+    audiosim::SetDefaultAllRoles(world, *endpoint);
+  } else if (IsCommand(c, L"Enable")) {
+    if (fault.enableDelayMs > 0 && !endpoint->enabled) {
+      endpoint->enableAtMs = audiosim::NowMs() + fault.enableDelayMs;
+    } else {
+      audiosim::SetEnabled(world, *endpoint, true);
+    }
+  } else {
+    audiosim::SetEnabled(world, *endpoint, false);
+  }
+  return kDone;
 }
 
 }  // namespace
@@ -70,5 +117,13 @@ int wmain() {
   if (fault.hang) Sleep(INFINITE);
   if (fault.delayMs > 0) Sleep(fault.delayMs);
   if (fault.forceExit) return static_cast<int>(fault.exitCode);
-  return IsKnownForm(args) ? 0 : kExitBadArguments;
+  if (!IsKnownForm(args)) return kBadArguments;
+  if (fault.noEffect) return kDone;
+
+  int result = kNoWorld;
+  audiosim::UpdateWorld([&](audiosim::World& world) {
+    result = Apply(world, args, fault);
+    return result == kDone;
+  });
+  return result;
 }
