@@ -9,6 +9,7 @@
 #include "log/log.h"
 #include "routes/tool_runner.h"
 #include "support/test_support.h"
+#include "world.h"
 
 using namespace testing_support;
 
@@ -20,6 +21,7 @@ class Runner : public ::testing::Test {
     ASSERT_TRUE(CopyFileW(SimProgram(L"SoundVolumeView.exe").c_str(), ToolPath().c_str(), FALSE));
     varn::OpenLog(dir / L"VARNListenFix.exe");
     varn::LocateSoundTool(dir / L"VARNListenFix.exe");
+    ASSERT_TRUE(audiosim::SaveWorld(audiosim::DefaultWorld()));
   }
 
   std::wstring ToolPath() const { return dir / L"SoundVolumeView.exe"; }
@@ -42,8 +44,10 @@ class Runner : public ::testing::Test {
   EnvScope simDir{L"AUDIOSIM_DIR", dir.path().c_str()};
 };
 
-const std::wstring kListenOn = L"/SetListenToThisDevice \"{0.0.1.00000000}.{a1b2}\" 1";
-const std::string kListenOnUtf8 = "/SetListenToThisDevice \"{0.0.1.00000000}.{a1b2}\" 1";
+// The sound card input of the default simulated world.
+const std::wstring kCardIn = L"{0.0.1.00000000}.{8d3c6f2a-51b0-4c7e-9a61-0c5a1e7d2b01}";
+const std::wstring kListenOn = L"/SetListenToThisDevice \"" + kCardIn + L"\" 1";
+const std::string kListenOnUtf8 = "/SetListenToThisDevice \"" + Utf8(kCardIn) + "\" 1";
 
 TEST_F(Runner, ToolPathIsBesideTheProgram) {
   EXPECT_EQ(varn::SoundToolPath(), ToolPath());
@@ -126,13 +130,14 @@ TEST_F(Runner, ToolThatCannotStartIsAnError) {
 
 TEST_F(Runner, CommandLinesReportExitCodesStartFailuresAndTheirOwnLimit) {
   std::wstring standIn = varn::QuoteArgument(ToolPath());
-  EXPECT_TRUE(varn::RunCommandLine(standIn + L" /Disable \"{d}\"", 15000));
+  const std::wstring disable = L" /Disable \"" + kCardIn + L"\"";
+  EXPECT_TRUE(varn::RunCommandLine(standIn + disable, 15000));
   EXPECT_NE(LastLogLine().find("[INFO ] [tool] \xE5\xA4\x96\xE9\x83\xA8\xE5\x91\xBD\xE4\xBB\xA4 rc=0 "),
             std::string::npos) << LastLogLine();
-  EXPECT_NE(LastLogLine().find("ms cmd=" + Utf8(standIn) + " /Disable \"{d}\""), std::string::npos);
+  EXPECT_NE(LastLogLine().find("ms cmd=" + Utf8(standIn + disable)), std::string::npos);
 
   SetFaults("Disable exit=3\n");
-  EXPECT_FALSE(varn::RunCommandLine(standIn + L" /Disable \"{d}\"", 15000));
+  EXPECT_FALSE(varn::RunCommandLine(standIn + disable, 15000));
   EXPECT_NE(LastLogLine().find("[WARN ] [tool] \xE5\xA4\x96\xE9\x83\xA8\xE5\x91\xBD\xE4\xBB\xA4 rc=3 "),
             std::string::npos) << LastLogLine();
 
@@ -145,7 +150,7 @@ TEST_F(Runner, CommandLinesReportExitCodesStartFailuresAndTheirOwnLimit) {
   SetFaults("Disable hang\n");
   for (std::uint32_t limit : {0u, 300u}) {
     ULONGLONG start = GetTickCount64();
-    EXPECT_FALSE(varn::RunCommandLine(standIn + L" /Disable \"{d}\"", limit));
+    EXPECT_FALSE(varn::RunCommandLine(standIn + disable, limit));
     ULONGLONG took = GetTickCount64() - start;
     EXPECT_LT(took, limit + 2500u);
     std::string line = LastLogLine();

@@ -143,3 +143,44 @@ int CountProcesses(const std::wstring& directory, const std::wstring& fileName) 
 std::string Utf8(const std::wstring& text) { return audiosim::ToUtf8(text); }
 
 }  // namespace testing_support
+
+namespace testing_support {
+
+int RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD limitMs,
+               std::string* output) {
+  TempDir scratch;
+  std::wstring outPath = scratch / L"output.txt";
+  SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+  HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return -1;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = out;
+  startup.hStdError = out;
+  std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+  PROCESS_INFORMATION process{};
+  BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                nullptr, nullptr, &startup, &process);
+  CloseHandle(out);
+  if (!started) return -1;
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process.hProcess, limitMs) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process.hProcess, &code);
+  } else {
+    TerminateProcess(process.hProcess, 1);
+    WaitForSingleObject(process.hProcess, 2000);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  if (output != nullptr) *output = ReadBytes(outPath);
+  return static_cast<int>(code);
+}
+
+int Audiosim(const std::wstring& arguments, std::string* output) {
+  return RunProgram(SimProgram(L"audiosim.exe"), arguments, 30000, output);
+}
+
+}  // namespace testing_support

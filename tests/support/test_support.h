@@ -57,4 +57,11 @@ int CountProcesses(const std::wstring& directory, const std::wstring& fileName);
 
 std::string Utf8(const std::wstring& text);
 
+// Runs a program with its output in a file (never a pipe: Wine's helpers would hold it open)
+// and returns its exit code, or -1 when it could not start or outlived the limit.
+int RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD limitMs = 30000,
+               std::string* output = nullptr);
+// The simulator's control tool, on the world named by AUDIOSIM_DIR.
+int Audiosim(const std::wstring& arguments, std::string* output = nullptr);
+
 }  // namespace testing_support
