@@ -39,14 +39,7 @@ void RecordLoad() {
 class ClassFactory : public IClassFactory, public RefCounted {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(IClassFactory)) {
-      *object = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return QuerySingle<IClassFactory>(this, iid, object);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }

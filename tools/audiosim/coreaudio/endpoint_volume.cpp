@@ -18,14 +18,7 @@ class EndpointVolume : public IAudioEndpointVolume, public RefCounted {
   explicit EndpointVolume(std::wstring id) : id_(std::move(id)) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(IAudioEndpointVolume)) {
-      *object = static_cast<IAudioEndpointVolume*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return QuerySingle<IAudioEndpointVolume>(this, iid, object);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }

@@ -24,14 +24,7 @@ class Collection : public IMMDeviceCollection, public RefCounted {
   explicit Collection(std::vector<Entry> entries) : entries_(std::move(entries)) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(IMMDeviceCollection)) {
-      *object = static_cast<IMMDeviceCollection*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return QuerySingle<IMMDeviceCollection>(this, iid, object);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
@@ -55,14 +48,7 @@ class Collection : public IMMDeviceCollection, public RefCounted {
 class Enumerator : public IMMDeviceEnumerator, public RefCounted {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(IMMDeviceEnumerator)) {
-      *object = static_cast<IMMDeviceEnumerator*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return QuerySingle<IMMDeviceEnumerator>(this, iid, object);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }

@@ -46,6 +46,19 @@ class RefCounted {
   volatile LONG refs_ = 1;
 };
 
+// QueryInterface of an object that has one interface besides IUnknown.
+template <typename Interface>
+HRESULT QuerySingle(Interface* self, REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (iid == __uuidof(IUnknown) || iid == __uuidof(Interface)) {
+    *object = self;
+    self->AddRef();
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
 HRESULT CreateEnumerator(REFIID iid, void** object);
 HRESULT CreateDevice(const std::wstring& id, audiosim::Flow flow, IMMDevice** device);
 HRESULT CreatePropertyStore(const std::wstring& id, bool writable, IPropertyStore** store);

@@ -23,14 +23,7 @@ class PropertyStore : public IPropertyStore, public RefCounted {
   PropertyStore(std::wstring id, bool writable) : id_(std::move(id)), writable_(writable) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(IPropertyStore)) {
-      *object = static_cast<IPropertyStore*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return QuerySingle<IPropertyStore>(this, iid, object);
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
