@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/sim_fixture.h"
 #include "support/test_support.h"
 #include "sim_files.h"
 #include "world.h"
@@ -113,28 +114,12 @@ audiosim::Endpoint EndpointNow(const std::wstring& idOrAlias) {
   return e != nullptr ? *e : audiosim::Endpoint();
 }
 
-std::wstring Id(const wchar_t* alias) { return EndpointNow(alias).id; }
 
-class SimulatedAudio : public ::testing::Test {
+class SimulatedAudio : public SimulatedWorldTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    ASSERT_EQ(Audiosim(L"init"), 0);
-    // Proof that the fake answered in this process, before anything counts.
-    ASSERT_NE(NewEnumerator(), nullptr);
-    std::string loads = ReadBytes(dir / L"coreaudio-load.log");
-    ASSERT_NE(loads.find("pid=" + std::to_string(GetCurrentProcessId()) + " "), std::string::npos)
-        << "the simulated Core Audio server was not loaded: " << loads;
-  }
-  void TearDown() override { CoUninitialize(); }
-
   int StandIn(const std::wstring& arguments) {
     return RunProgram(SimProgram(L"SoundVolumeView.exe"), arguments);
   }
-  void SetFaults(const std::string& rules) { ASSERT_TRUE(WriteBytes(dir / L"faults.txt", rules)); }
-
-  TempDir dir;
-  EnvScope simDir{L"AUDIOSIM_DIR", dir.path().c_str()};
 };
 
 TEST_F(SimulatedAudio, CoreAudioSeesTheDefaultWorldAndEachChange) {
@@ -264,12 +249,19 @@ TEST_F(SimulatedAudio, MisbehaviourSwitchesOfTheStandInTool) {
 
   // Rules: "*" matches every command; later lines win; commands match without case.
   audiosim::Misbehaviour m = audiosim::ParseMisbehaviour(
-      "# comment\n* delay=100\nsetdefault exit=4\nSetDefault delay=250 hang\nEnable noeffect\n", L"SetDefault");
+      "# comment\n* delay=100\nsetdefault exit=4\nSetDefault delay=250 hang\nEnable noeffect\n",
+      L"SetDefault", 1);
   EXPECT_TRUE(m.hang);
   EXPECT_EQ(m.delayMs, 250u);
   EXPECT_TRUE(m.forceExit);
   EXPECT_EQ(m.exitCode, 4u);
   EXPECT_FALSE(m.noEffect);
+  // Counted runs: only the second and third run of /Enable fail.
+  const std::string counted = "Enable exit=9 from=2 to=3\n";
+  EXPECT_FALSE(audiosim::ParseMisbehaviour(counted, L"Enable", 1).forceExit);
+  EXPECT_TRUE(audiosim::ParseMisbehaviour(counted, L"Enable", 2).forceExit);
+  EXPECT_TRUE(audiosim::ParseMisbehaviour(counted, L"Enable", 3).forceExit);
+  EXPECT_FALSE(audiosim::ParseMisbehaviour(counted, L"Enable", 4).forceExit);
 }
 
 TEST_F(SimulatedAudio, VolumeMuteAndEnhancementsThroughTheInterfaces) {

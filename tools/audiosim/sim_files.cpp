@@ -56,7 +56,7 @@ bool AppendFileBytes(const std::wstring& path, const std::string& bytes) {
   return ok && written == bytes.size();
 }
 
-Misbehaviour ParseMisbehaviour(const std::string& rules, const std::wstring& command) {
+Misbehaviour ParseMisbehaviour(const std::string& rules, const std::wstring& command, int run) {
   Misbehaviour result;
   std::string wanted = ToUtf8(command);
   std::istringstream lines(rules);
@@ -66,8 +66,16 @@ Misbehaviour ParseMisbehaviour(const std::string& rules, const std::wstring& com
     std::string target;
     if (!(words >> target) || target[0] == '#') continue;
     if (target != "*" && _stricmp(target.c_str(), wanted.c_str()) != 0) continue;
+    std::vector<std::string> settings;
     std::string setting;
+    int from = 1, to = 0x7fffffff;
     while (words >> setting) {
+      if (setting.rfind("from=", 0) == 0) from = atoi(setting.c_str() + 5);
+      else if (setting.rfind("to=", 0) == 0) to = atoi(setting.c_str() + 3);
+      else settings.push_back(setting);
+    }
+    if (run < from || run > to) continue;
+    for (const std::string& setting : settings) {
       if (setting == "hang") {
         result.hang = true;
       } else if (setting == "noeffect") {
@@ -88,7 +96,20 @@ Misbehaviour ParseMisbehaviour(const std::string& rules, const std::wstring& com
 Misbehaviour MisbehaviourFor(const std::wstring& command) {
   std::wstring path = SimFile(kFaultsName);
   if (path.empty()) return Misbehaviour();
-  return ParseMisbehaviour(ReadFileBytes(path), command);
+  return ParseMisbehaviour(ReadFileBytes(path), command, CountJournalRuns(command));
+}
+
+int CountJournalRuns(const std::wstring& command) {
+  std::string wanted = ToUtf8(command);
+  wanted.insert(wanted.begin(), '/');
+  std::istringstream lines(ReadFileBytes(SimFile(kJournalName)));
+  std::string line;
+  int runs = 0;
+  while (std::getline(lines, line)) {
+    std::string first = line.substr(0, line.find_first_of(" \t\r"));
+    if (!wanted.empty() && _stricmp(first.c_str(), wanted.c_str()) == 0) ++runs;
+  }
+  return runs;
 }
 
 }  // namespace audiosim

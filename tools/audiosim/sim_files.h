@@ -27,6 +27,8 @@ std::wstring SimFile(const wchar_t* name);
 //   hang            never end
 //   noeffect        report success (exit code 0) but change nothing
 //   enable-delay=MS an /Enable takes effect only this long after the tool has ended
+//   from=N, to=N    the line applies only to the N-th and later (or earlier) runs of that
+//                   command, counted in the journal from 1
 // Every matching line applies, later ones win.
 struct Misbehaviour {
   bool hang = false;
@@ -37,8 +39,11 @@ struct Misbehaviour {
   std::uint32_t enableDelayMs = 0;
 };
 
-Misbehaviour ParseMisbehaviour(const std::string& rules, const std::wstring& command);
+Misbehaviour ParseMisbehaviour(const std::string& rules, const std::wstring& command, int run);
+// The rules of faults.txt for this run of the command, counted in the journal.
 Misbehaviour MisbehaviourFor(const std::wstring& command);
+// How many journal lines are runs of this command ("/Command ..." in any letter case).
+int CountJournalRuns(const std::wstring& command);
 
 // Whole-file helpers; a missing file reads as empty.
 std::string ReadFileBytes(const std::wstring& path);

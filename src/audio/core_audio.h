@@ -1,0 +1,24 @@
+#pragma once
+// Small steps over the Core Audio interfaces shared by the endpoint and volume code. Each
+// returns its interface as a ComPtr, so everything obtained is released by the operation that
+// asked for it.
+
+#include <windows.h>
+#include <endpointvolume.h>
+#include <mmdeviceapi.h>
+#include <wrl/client.h>
+
+#include <string>
+
+namespace varn {
+
+Microsoft::WRL::ComPtr<IMMDeviceEnumerator> CreateDeviceEnumerator();
+Microsoft::WRL::ComPtr<IMMDevice> DeviceById(IMMDeviceEnumerator* enumerator, const std::wstring& id);
+Microsoft::WRL::ComPtr<IAudioEndpointVolume> ActivateEndpointVolume(const std::wstring& id);
+// The default endpoint for the multimedia role, empty when there is none or it cannot be read.
+std::wstring DefaultEndpointIdFrom(IMMDeviceEnumerator* enumerator, int flow);
+bool ReadDeviceId(IMMDevice* device, std::wstring& id);
+// True only for a VT_LPWSTR value.
+bool ReadFriendlyName(IMMDevice* device, std::wstring& name);
+
+}  // namespace varn

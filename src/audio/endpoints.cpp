@@ -1,0 +1,134 @@
+#include "audio/endpoints.h"
+
+#include <windows.h>
+#include <endpointvolume.h>
+#include <mmdeviceapi.h>
+#include <propsys.h>
+#include <wrl/client.h>
+
+#include "audio/core_audio.h"
+
+namespace varn {
+
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+// Ids of the flow's endpoints in one state, with their names when readable.
+std::vector<DeviceIdentity> EnumerateInState(int flow, DWORD state) {
+  std::vector<DeviceIdentity> found;
+  ComPtr<IMMDeviceEnumerator> enumerator = CreateDeviceEnumerator();
+  ComPtr<IMMDeviceCollection> devices;
+  if (!enumerator ||
+      FAILED(enumerator->EnumAudioEndpoints(static_cast<EDataFlow>(flow), state, &devices))) {
+    return found;
+  }
+  UINT count = 0;
+  if (FAILED(devices->GetCount(&count))) return found;
+  for (UINT i = 0; i < count; ++i) {
+    ComPtr<IMMDevice> device;
+    if (FAILED(devices->Item(i, &device))) continue;
+    DeviceIdentity identity;
+    if (!ReadDeviceId(device.Get(), identity.id)) continue;
+    ReadFriendlyName(device.Get(), identity.name);
+    found.push_back(identity);
+  }
+  return found;
+}
+
+}  // namespace
+
+// Index 0 is always the default entry, also when no default can be read (its id is then
+// empty): every consumer treats index 0 as "follow the default", so a real endpoint must
+// never slide into that place.
+std::vector<DeviceIdentity> ListEndpoints(int flow) {
+  std::vector<DeviceIdentity> list;
+  ComPtr<IMMDeviceEnumerator> enumerator = CreateDeviceEnumerator();
+  if (!enumerator) return list;
+  list.push_back({kDefaultEntryName, DefaultEndpointIdFrom(enumerator.Get(), flow)});
+  ComPtr<IMMDeviceCollection> devices;
+  if (FAILED(enumerator->EnumAudioEndpoints(static_cast<EDataFlow>(flow), DEVICE_STATE_ACTIVE,
+                                            &devices))) {
+    return list;
+  }
+  UINT count = 0;
+  if (FAILED(devices->GetCount(&count))) return list;
+  for (UINT i = 0; i < count; ++i) {
+    ComPtr<IMMDevice> device;
+    DeviceIdentity identity;
+    if (FAILED(devices->Item(i, &device)) || !ReadFriendlyName(device.Get(), identity.name) ||
+        !ReadDeviceId(device.Get(), identity.id)) {
+      continue;
+    }
+    list.push_back(identity);
+  }
+  return list;
+}
+
+bool NameIsBridge(const std::wstring& name) {
+  return name.find(kBridgeNameMark) != std::wstring::npos;
+}
+
+std::optional<DeviceIdentity> FindBridge(const std::vector<DeviceIdentity>& list) {
+  for (size_t i = 1; i < list.size(); ++i) {
+    if (NameIsBridge(list[i].name)) return list[i];
+  }
+  return std::nullopt;
+}
+
+std::wstring FindDisabledBridgeId(int flow) {
+  for (const DeviceIdentity& e : EnumerateInState(flow, DEVICE_STATE_DISABLED)) {
+    if (NameIsBridge(e.name)) return e.id;
+  }
+  return std::wstring();
+}
+
+std::wstring DefaultEndpointId(int flow) {
+  ComPtr<IMMDeviceEnumerator> enumerator = CreateDeviceEnumerator();
+  return enumerator ? DefaultEndpointIdFrom(enumerator.Get(), flow) : std::wstring();
+}
+
+bool IsActiveEndpoint(const std::wstring& id, int flow) {
+  if (id.empty()) return false;
+  for (const DeviceIdentity& entry : ListEndpoints(flow)) {
+    if (entry.id == id) return true;
+  }
+  return false;
+}
+
+bool IsDisabledEndpoint(const std::wstring& id, int flow) {
+  if (id.empty()) return false;
+  for (const DeviceIdentity& e : EnumerateInState(flow, DEVICE_STATE_DISABLED)) {
+    if (e.id == id) return true;
+  }
+  return false;
+}
+
+std::pair<bool, bool> ReadEndpointMute(const std::wstring& id) {
+  ComPtr<IAudioEndpointVolume> volume = ActivateEndpointVolume(id);
+  BOOL muted = FALSE;
+  if (!volume || FAILED(volume->GetMute(&muted))) return {false, false};
+  return {true, muted != FALSE};
+}
+
+DeviceIdentity ResolveSelection(const std::vector<DeviceIdentity>& list, int index, int flow) {
+  if (index < 0 || list.empty()) return DeviceIdentity();
+  if (index == 0) {
+    DeviceIdentity current{kDefaultEntryName, DefaultEndpointId(flow)};
+    for (size_t i = 1; i < list.size(); ++i) {
+      if (!current.id.empty() && list[i].id == current.id) {
+        current.name = list[i].name;
+        break;
+      }
+    }
+    return current;
+  }
+  int counted = 0;
+  for (size_t i = 1; i < list.size(); ++i) {
+    if (NameIsBridge(list[i].name)) continue;
+    if (++counted == index) return list[i];
+  }
+  return DeviceIdentity();
+}
+
+}  // namespace varn

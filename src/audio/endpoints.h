@@ -1,0 +1,39 @@
+#pragma once
+// The audio endpoints as Windows Core Audio reports them: the lists the selection boxes show,
+// the system defaults, recognising the bridge by name, and the state of single endpoints.
+// Nothing is cached; every call asks the system afresh. COM must be initialised on the
+// calling thread.
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "audio/device_identity.h"
+
+namespace varn {
+
+// Data flows as the platform numbers them (eRender, eCapture).
+constexpr int kRenderFlow = 0;
+constexpr int kCaptureFlow = 1;
+
+constexpr wchar_t kDefaultEntryName[] = L"默认设备";
+constexpr wchar_t kBridgeNameMark[] = L"USB Audio VARN";
+
+// Entry 0 is the default entry {"默认设备", id of the multimedia default}; entries from 1 on
+// are the flow's active endpoints in the platform's order. Empty when Core Audio fails.
+std::vector<DeviceIdentity> ListEndpoints(int flow);
+// The first entry from index 1 on whose name marks it as the bridge.
+std::optional<DeviceIdentity> FindBridge(const std::vector<DeviceIdentity>& list);
+std::wstring FindDisabledBridgeId(int flow);
+std::wstring DefaultEndpointId(int flow);
+bool IsActiveEndpoint(const std::wstring& id, int flow);
+bool IsDisabledEndpoint(const std::wstring& id, int flow);
+bool NameIsBridge(const std::wstring& name);
+// (read succeeded, muted)
+std::pair<bool, bool> ReadEndpointMute(const std::wstring& id);
+// Maps an index of a selection box (default entry, then the non-bridge endpoints) to an
+// endpoint; index 0 follows the default as it is now.
+DeviceIdentity ResolveSelection(const std::vector<DeviceIdentity>& list, int index, int flow);
+
+}  // namespace varn

@@ -1,0 +1,167 @@
+// Listen routes through the stand-in sound tool: which commands run, in what order, with what
+// pauses, and what is logged when they fail.
+
+#include <gtest/gtest.h>
+
+#include "audio/device_identity.h"
+#include "log/log.h"
+#include "routes/listen_routes.h"
+#include "routes/tool_runner.h"
+#include "support/sim_fixture.h"
+#include "world.h"
+
+using namespace testing_support;
+using varn::DeviceIdentity;
+
+namespace {
+
+class Routes : public SimulatedWorldTest {
+ protected:
+  void SetUp() override {
+    SimulatedWorldTest::SetUp();
+    ASSERT_TRUE(CopyFileW(SimProgram(L"SoundVolumeView.exe").c_str(), (dir / L"SoundVolumeView.exe").c_str(), FALSE));
+    varn::OpenLog(dir / L"VARNListenFix.exe");
+    varn::LocateSoundTool(dir / L"VARNListenFix.exe");
+    cardIn = {L"线路输入", Id(L"card-in")};
+    bridgeOut = {L"VARN播放", Id(L"bridge-out")};
+    bridgeIn = {L"VARN录制", Id(L"bridge-in")};
+    phoneOut = {L"手机", Id(L"phone-out")};
+  }
+
+  // Journal lines in a short form: "target <src> <dst>", "listen <src> 1|0".
+  std::vector<std::string> Commands() const {
+    std::vector<std::string> shortForms;
+    for (const std::string& line : Journal()) {
+      std::string text = line;
+      for (const auto& [id, alias] : {std::pair{cardIn.id, "card"}, {bridgeOut.id, "bout"},
+                                      {bridgeIn.id, "bin"}, {phoneOut.id, "phone"}}) {
+        std::string quoted = Utf8(id);
+        quoted.insert(quoted.begin(), '"');
+        quoted.push_back('"');
+        for (size_t at; (at = text.find(quoted)) != std::string::npos;) text.replace(at, quoted.size(), alias);
+      }
+      text.replace(0, text.find(' '), text.rfind("/SetPlaybackThroughDevice", 0) == 0 ? "target" : "listen");
+      shortForms.push_back(text);
+    }
+    return shortForms;
+  }
+
+  std::vector<std::string> RouteLogLines() const {
+    std::vector<std::string> lines;
+    for (const std::string& line : SplitCrLfLines(ReadBytes(varn::LogFilePath()))) {
+      if (line.find("] [route] ") != std::string::npos) lines.push_back(line.substr(24));
+    }
+    return lines;
+  }
+
+  DeviceIdentity cardIn, bridgeOut, bridgeIn, phoneOut;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(Routes, OnSetsTheTargetThenListensAndOffOnlyStopsListening) {
+  EXPECT_TRUE(varn::SetListenRoute(cardIn, bridgeOut, true));
+  EXPECT_TRUE(varn::SetListenRoute(cardIn, bridgeOut, false));
+  EXPECT_EQ(Commands(), (Lines{"target card bout", "listen card 1", "listen card 0"}));
+  EXPECT_TRUE(RouteLogLines().empty()) << "success is not logged here";
+
+  // A failing target skips the listen-on; the next attempt succeeds after 250 ms.
+  // The journal holds one target run already: the second fails, the third succeeds.
+  SetFaults("SetPlaybackThroughDevice exit=1 to=2\n");
+  ULONGLONG start = GetTickCount64();
+  EXPECT_TRUE(varn::SetListenRoute(bridgeIn, phoneOut, true));
+  EXPECT_GE(GetTickCount64() - start, 250u);
+  EXPECT_EQ(Commands(), (Lines{"target card bout", "listen card 1", "listen card 0",
+                               "target bin phone", "target bin phone", "listen bin 1"}));
+  EXPECT_EQ(RouteLogLines(),
+            Lines{"[WARN ] [route] SetListenRoute 第 1 次未成功(开启) 源=" + Utf8(bridgeIn.id) +
+                  " 目标=" + Utf8(phoneOut.id)});
+}
+
+TEST_F(Routes, ThreeFailedAttemptsGiveUpWithWarningsAndAnError) {
+  SetFaults("SetListenToThisDevice exit=1\n");
+  ULONGLONG start = GetTickCount64();
+  EXPECT_FALSE(varn::SetListenRoute(cardIn, bridgeOut, false));
+  EXPECT_GE(GetTickCount64() - start, 1500u) << "pauses of 250, 500 and 750 ms";
+  EXPECT_EQ(Commands(), (Lines{"listen card 0", "listen card 0", "listen card 0"}));
+  const std::string ids = " 源=" + Utf8(cardIn.id) + " 目标=" + Utf8(bridgeOut.id);
+  EXPECT_EQ(RouteLogLines(), (Lines{"[WARN ] [route] SetListenRoute 第 1 次未成功(关闭)" + ids,
+                                    "[WARN ] [route] SetListenRoute 第 2 次未成功(关闭)" + ids,
+                                    "[WARN ] [route] SetListenRoute 第 3 次未成功(关闭)" + ids,
+                                    "[ERROR] [route] SetListenRoute 三次均失败(关闭)" + ids}));
+}
+
+TEST_F(Routes, EstablishSwitchesBothRoutesCountTimesAndEndsOn) {
+  ULONGLONG start = GetTickCount64();
+  EXPECT_TRUE(varn::EstablishListenRoutes(cardIn, bridgeOut, bridgeIn, phoneOut, 2));
+  EXPECT_GE(GetTickCount64() - start, 600u) << "three pauses of 200 ms";
+  EXPECT_EQ(Commands(), (Lines{"target card bout", "listen card 1", "target bin phone", "listen bin 1",
+                               "listen card 0", "listen bin 0",
+                               "target card bout", "listen card 1", "target bin phone", "listen bin 1"}));
+  Lines log = RouteLogLines();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0], "[INFO ] [route] 开始建立侦听 连接次数=2 | ①线路输入[" + Utf8(cardIn.id) + "]→VARN播放[" +
+                        Utf8(bridgeOut.id) + "] | ②VARN录制[" + Utf8(bridgeIn.id) + "]→手机[" +
+                        Utf8(phoneOut.id) + "]");
+  EXPECT_EQ(log[1].rfind("[INFO ] [route] 建立侦听完成 连接次数=2 耗时=", 0), 0u) << log[1];
+
+  // The world shows both routes on, through the right targets.
+  audiosim::World world;
+  ASSERT_TRUE(audiosim::LoadWorld(world));
+  EXPECT_TRUE(audiosim::FindEndpoint(world, L"card-in")->listen);
+  EXPECT_EQ(audiosim::FindEndpoint(world, L"card-in")->listenTarget, bridgeOut.id);
+  EXPECT_EQ(audiosim::FindEndpoint(world, L"bridge-in")->listenTarget, phoneOut.id);
+
+  // Count 1 never switches off; count 0 runs nothing and succeeds.
+  ASSERT_TRUE(WriteBytes(dir / L"journal.log", ""));
+  EXPECT_TRUE(varn::EstablishListenRoutes(cardIn, bridgeOut, bridgeIn, phoneOut, 1));
+  EXPECT_EQ(Commands().size(), 4u);
+  ASSERT_TRUE(WriteBytes(dir / L"journal.log", ""));
+  EXPECT_TRUE(varn::EstablishListenRoutes(cardIn, bridgeOut, bridgeIn, phoneOut, 0));
+  EXPECT_TRUE(Commands().empty());
+}
+
+TEST_F(Routes, EstablishStopsAtTheFirstRouteThatCannotBeSwitchedOn) {
+  // Route 2's target fails three times in the first pass: route 1 stays on, nothing more runs.
+  SetFaults("SetPlaybackThroughDevice exit=1 from=2\n");
+  EXPECT_FALSE(varn::EstablishListenRoutes(cardIn, bridgeOut, bridgeIn, phoneOut, 2));
+  EXPECT_EQ(Commands(), (Lines{"target card bout", "listen card 1", "target bin phone",
+                               "target bin phone", "target bin phone"}));
+  EXPECT_EQ(RouteLogLines().back(), "[ERROR] [route] 建立侦听失败：第 1 次开启反向路由不成功");
+
+  ASSERT_TRUE(WriteBytes(dir / L"journal.log", ""));
+  SetFaults("SetListenToThisDevice exit=1 from=1\n");
+  EXPECT_FALSE(varn::EstablishListenRoutes(cardIn, bridgeOut, bridgeIn, phoneOut, 1));
+  EXPECT_EQ(RouteLogLines().back(), "[ERROR] [route] 建立侦听失败：第 1 次开启两条路由不成功");
+}
+
+TEST_F(Routes, StopListenRepeatedlyStopsAtTheFirstFailure) {
+  ULONGLONG start = GetTickCount64();
+  EXPECT_TRUE(varn::StopListenRepeatedly(cardIn, 3));
+  EXPECT_GE(GetTickCount64() - start, 450u);
+  EXPECT_EQ(Commands(), (Lines{"listen card 0", "listen card 0", "listen card 0"}));
+  EXPECT_EQ(RouteLogLines().back(),
+            "[INFO ] [route] 已连续关闭声卡输入侦听 3 次（防止系统回退到默认播放设备）");
+
+  SetFaults("SetListenToThisDevice exit=1 from=5\n");
+  EXPECT_FALSE(varn::StopListenRepeatedly(cardIn, 3));
+  EXPECT_EQ(Commands().size(), 5u) << "the second pass failed and the third never ran";
+  EXPECT_EQ(RouteLogLines().back(), "[WARN ] [route] 连续关闭声卡输入侦听：第 2/3 次未成功");
+
+  EXPECT_FALSE(varn::StopListenRepeatedly({L"no id", L""}, 3));
+  EXPECT_EQ(Commands().size(), 5u);
+}
+
+// In a process of its own: the shutdown flag cannot be cleared.
+class RoutesShutdown : public Routes {};
+
+TEST_F(RoutesShutdown, EveryOperationReturnsFalseWithoutCommands) {
+  varn::SignalShutdown();
+  EXPECT_FALSE(varn::SetListenRoute(cardIn, bridgeOut, true));
+  EXPECT_FALSE(varn::EstablishListenRoutes(cardIn, bridgeOut, bridgeIn, phoneOut, 2));
+  EXPECT_FALSE(varn::StopListenRepeatedly(cardIn, 3));
+  EXPECT_TRUE(Journal().empty());
+  EXPECT_EQ(RouteLogLines().size(), 1u) << "only the start line of the establish";
+}
+
+}  // namespace

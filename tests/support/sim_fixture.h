@@ -1,0 +1,32 @@
+#pragma once
+// A fixture for tests on the simulated audio system: a fresh default world in a scratch
+// directory, COM initialised on the test thread, and the proof that the simulated Core Audio
+// server (not the host's) answers in this process before the test body runs.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace testing_support {
+
+class SimulatedWorldTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  void SetFaults(const std::string& rules);
+  std::vector<std::string> Journal() const;
+  // The id of an endpoint of the world by alias ("card-in", "bridge-out", ...).
+  std::wstring Id(const wchar_t* alias) const;
+
+  TempDir dir;
+  EnvScope simDir{L"AUDIOSIM_DIR", dir.path().c_str()};
+
+ private:
+  bool comInitialised_ = false;
+};
+
+}  // namespace testing_support
