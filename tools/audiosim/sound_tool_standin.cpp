@@ -93,7 +93,8 @@ int Apply(audiosim::World& world, const std::vector<std::wstring>& args,
     audiosim::SetDefaultAllRoles(world, *endpoint);
   } else if (IsCommand(c, L"Enable")) {
     if (fault.enableDelayMs > 0 && !endpoint->enabled) {
-      endpoint->enableAtMs = audiosim::NowMs() + fault.enableDelayMs;
+      // A driver that is already coming up does not start over when asked again.
+      if (endpoint->enableAtMs == 0) endpoint->enableAtMs = audiosim::NowMs() + fault.enableDelayMs;
     } else {
       audiosim::SetEnabled(world, *endpoint, true);
     }
