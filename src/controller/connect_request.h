@@ -1,0 +1,45 @@
+#pragma once
+// Everything a connect task needs, copied whole from the window thread into the task so that
+// the worker never reads window-thread state; and the texts that show its endpoints in logs.
+
+#include <string>
+
+#include "audio/device_identity.h"
+
+namespace varn {
+
+struct ConnectRequest {
+  // The route selection: route ① plays `capture` through `bridgeRender`, route ② plays
+  // `bridgeCapture` through `render`.
+  DeviceIdentity capture;        // the sound card input
+  DeviceIdentity render;         // the phone output
+  DeviceIdentity bridgeCapture;  // the bridge's capture endpoint
+  DeviceIdentity bridgeRender;   // the bridge's render endpoint
+  bool captureFollowsDefault = false;  // chosen as the list's default-device item
+  bool renderFollowsDefault = false;
+
+  int kind = 1;  // operation kind reported in the outcome; 1 is the manual connect
+  int connectCount = 2;  // how many times both routes are switched on
+  bool showErrorBox = false;
+  bool closeStaleRoutes = false;  // first switch off listening on previously resolved endpoints
+  // Endpoint ids of the last successful connection.
+  std::wstring lastCaptureResolved;
+  std::wstring lastRenderResolved;
+  std::wstring lastBridgeCaptureResolved;
+  std::wstring lastBridgeRenderResolved;
+
+  std::wstring progressText;
+  std::wstring successText;
+  bool showBalloon = false;
+  std::wstring successBalloonTitle;
+  std::wstring successBalloonText;
+  std::wstring failureBalloonTitle;
+  std::wstring failureBalloonText;
+};
+
+// "name[id]", or whichever of the two is present, or "(空)".
+std::wstring DescribeIdentity(const DeviceIdentity& identity);
+// Both routes and the follow-default flags on one log line; reads only the route selection.
+std::wstring DescribeRoutes(const ConnectRequest& request);
+
+}  // namespace varn
