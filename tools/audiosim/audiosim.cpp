@@ -34,7 +34,7 @@ constexpr wchar_t kHelp[] =
     L"  volume <endpoint> <0..1>    set the master volume scalar\n"
     L"  effects <endpoint> on|off   switch the sound enhancements\n"
     L"  set <endpoint> <field>=<value>  any field of the world file (volume_stuck=1, effects_locked=1, ...)\n"
-    L"  takeover on|off             a plugged device takes the default (as the bridge does)\n"
+    L"  takeover on|off             a plugged or enabled endpoint takes the default (as the bridge does)\n"
     L"  churn <endpoint> <count>    rewrite the world count times (tests of readers)\n"
     L"<endpoint> is an alias (card-in, bridge-out, ...) or an id; <device> is a device key\n"
     L"(card, phone, bridge) or an endpoint of the device.\n";

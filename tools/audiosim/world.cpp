@@ -292,9 +292,12 @@ const Endpoint* FindEndpoint(const World& world, const std::wstring& key) {
 }
 
 void SetEnabled(World& world, Endpoint& endpoint, bool enabled) {
-  // Only plugging a device in can take the default over; enabling one never does.
+  // With takeover on, an endpoint that comes back (plugged or enabled) grabs the default, as
+  // the bridge's driver does; otherwise enabling never takes the default back.
+  bool wasActive = IsActiveNow(endpoint);
   endpoint.enabled = enabled;
   endpoint.enableAtMs = 0;
+  if (!wasActive && IsActiveNow(endpoint) && world.plugTakesDefault) SetDefaultAllRoles(world, endpoint);
   RepairDefaults(world, endpoint.flow);
 }
 

@@ -43,7 +43,7 @@ struct Endpoint {
 struct World {
   std::vector<Endpoint> endpoints;  // in the platform's enumeration order
   std::wstring defaults[2][kRoles];  // [flow][role], empty for none
-  bool plugTakesDefault = false;     // a device that is plugged in becomes the default
+  bool plugTakesDefault = false;     // an endpoint that is plugged in or enabled becomes the default
 };
 
 // Milliseconds since 1601 on the system clock, shared by all processes.

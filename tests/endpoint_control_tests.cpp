@@ -1,0 +1,167 @@
+// Taking the defaults back from the bridge and enabling endpoints, on a simulated world that
+// misbehaves the way Windows and drivers do.
+
+#include <gtest/gtest.h>
+
+#include "audio/endpoints.h"
+#include "controller/connect_request.h"
+#include "log/log.h"
+#include "routes/endpoint_control.h"
+#include "routes/tool_runner.h"
+#include "support/sim_fixture.h"
+
+using namespace testing_support;
+using varn::DeviceIdentity;
+
+namespace {
+
+class EndpointControl : public SimulatedWorldTest {
+ protected:
+  void SetUp() override {
+    SimulatedWorldTest::SetUp();
+    ASSERT_TRUE(CopyFileW(SimProgram(L"SoundVolumeView.exe").c_str(), (dir / L"SoundVolumeView.exe").c_str(), FALSE));
+    varn::OpenLog(dir / L"VARNListenFix.exe");
+    varn::LocateSoundTool(dir / L"VARNListenFix.exe");
+    bridgeIn = {L"麦克风 (USB Audio VARN)", Id(L"bridge-in")};
+    bridgeOut = {L"扬声器 (USB Audio VARN)", Id(L"bridge-out")};
+  }
+
+  // Log lines of one tag without their time stamps.
+  std::vector<std::string> LogLines(const char* tag) const {
+    std::vector<std::string> lines;
+    std::string mark = std::string("] [") + tag + "] ";
+    for (const std::string& line : SplitCrLfLines(ReadBytes(varn::LogFilePath()))) {
+      if (line.find(mark) != std::string::npos) lines.push_back(line.substr(24));
+    }
+    return lines;
+  }
+  std::string Q(const std::wstring& id) const { return "\"" + Utf8(id) + "\""; }
+
+  DeviceIdentity bridgeIn, bridgeOut;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(EndpointControl, BridgeCaptureAsDefaultIsHandedBackToTheCard) {
+  ASSERT_EQ(Audiosim(L"default bridge-in"), 0);
+  const std::string cardIn = Utf8(Id(L"card-in")), phoneOut = Utf8(Id(L"phone-out"));
+  EXPECT_TRUE(varn::ReclaimDefaultDevices(bridgeIn, bridgeOut));
+  EXPECT_EQ(Journal(), (Lines{"/Disable " + Q(bridgeIn.id), "/Enable " + Q(bridgeIn.id),
+                              "/SetDefault \"" + cardIn + "\" all"}));
+  Lines dev = LogLines("dev");
+  ASSERT_EQ(dev.size(), 4u);
+  EXPECT_EQ(dev[0], "[WARN ] [dev] 检测到桥接器端点被设为系统默认设备 录制默认=" + Utf8(bridgeIn.id) +
+                        " 播放默认=" + phoneOut);
+  EXPECT_EQ(dev[1].rfind("[INFO ] [dev] 端点禁用成功 id=" + Utf8(bridgeIn.id) + " 耗时=", 0), 0u) << dev[1];
+  EXPECT_EQ(dev[2].rfind("[INFO ] [dev] 端点启用成功 id=" + Utf8(bridgeIn.id) + " 耗时=", 0), 0u) << dev[2];
+  EXPECT_EQ(dev[3], "[INFO ] [dev] 默认设备已夺回 录制=" + cardIn + " 播放=" + phoneOut);
+  EXPECT_EQ(varn::DefaultEndpointId(varn::kCaptureFlow), Id(L"card-in"));
+  EXPECT_TRUE(varn::IsActiveEndpoint(bridgeIn.id, varn::kCaptureFlow));
+
+  // Nothing to do: no command, no line, false.
+  ASSERT_TRUE(WriteBytes(dir / L"journal.log", ""));
+  EXPECT_FALSE(varn::ReclaimDefaultDevices(bridgeIn, bridgeOut));
+  EXPECT_TRUE(Journal().empty());
+  EXPECT_EQ(LogLines("dev").size(), 4u);
+  EXPECT_FALSE(varn::ReclaimDefaultDevices({L"", L""}, bridgeOut)) << "no bridge known";
+}
+
+TEST_F(EndpointControl, NoOtherCaptureEndpointLeavesTheBridgeDisabled) {
+  ASSERT_EQ(Audiosim(L"unplug card"), 0);  // the bridge capture is now the only one, and default
+  ASSERT_EQ(varn::DefaultEndpointId(varn::kCaptureFlow), bridgeIn.id);
+  EXPECT_FALSE(varn::ReclaimDefaultDevices(bridgeIn, bridgeOut));
+  EXPECT_EQ(Journal(), Lines{"/Disable " + Q(bridgeIn.id)}) << "re-enabling is never tried";
+  EXPECT_TRUE(varn::IsDisabledEndpoint(bridgeIn.id, varn::kCaptureFlow));
+}
+
+TEST_F(EndpointControl, DefaultConfirmedOnlyAtTheSecondCheck) {
+  // The bridge grabs the default again as soon as it is enabled, so only /SetDefault helps.
+  ASSERT_EQ(Audiosim(L"takeover on"), 0);
+  ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
+  SetFaults("SetDefault noeffect to=1\n");
+  ULONGLONG start = GetTickCount64();
+  EXPECT_TRUE(varn::ReclaimDefaultDevices(bridgeIn, bridgeOut));
+  EXPECT_GE(GetTickCount64() - start, 600u) << "pauses of 200 and 400 ms";
+  const std::string phoneOut = Utf8(Id(L"phone-out"));
+  EXPECT_EQ(Journal(), (Lines{"/Disable " + Q(bridgeOut.id), "/Enable " + Q(bridgeOut.id),
+                              "/SetDefault \"" + phoneOut + "\" all", "/SetDefault \"" + phoneOut + "\" all"}));
+}
+
+TEST_F(EndpointControl, DefaultNeverConfirmedIsAnErrorAfterThreeAttempts) {
+  ASSERT_EQ(Audiosim(L"default bridge-in"), 0);
+  // Every /SetDefault run fails: three attempts, no pauses, then the error line.
+  SetFaults("SetDefault exit=1\n");
+  EXPECT_FALSE(varn::ReclaimDefaultDevices(bridgeIn, bridgeOut));
+  Lines journal = Journal();
+  ASSERT_EQ(journal.size(), 5u);
+  EXPECT_EQ(journal[2], journal[4]) << "three /SetDefault attempts";
+  EXPECT_EQ(LogLines("dev").back(), "[ERROR] [dev] 夺回录制默认设备失败 目标=" + Utf8(Id(L"card-in")));
+}
+
+TEST_F(EndpointControl, AnEnableThatTakesTwoSecondsSucceedsInTheSecondPass) {
+  ASSERT_EQ(Audiosim(L"disable bridge-out"), 0);
+  SetFaults("Enable enable-delay=2000\n");
+  EXPECT_TRUE(varn::SetEndpointEnabled(bridgeOut.id, varn::kRenderFlow, true));
+  EXPECT_EQ(Journal(), (Lines{"/Enable " + Q(bridgeOut.id), "/Enable " + Q(bridgeOut.id)}));
+  Lines dev = LogLines("dev");
+  ASSERT_EQ(dev.size(), 2u);
+  EXPECT_EQ(dev[0], "[WARN ] [dev] 端点启用第 1 轮未生效 id=" + Utf8(bridgeOut.id));
+  EXPECT_EQ(dev[1].rfind("[INFO ] [dev] 端点启用成功 id=" + Utf8(bridgeOut.id) + " 耗时=", 0), 0u);
+}
+
+TEST_F(EndpointControl, AStateNeverReachedFailsAfterThreePasses) {
+  SetFaults("Disable noeffect\n");
+  ULONGLONG start = GetTickCount64();
+  EXPECT_FALSE(varn::SetEndpointEnabled(bridgeOut.id, varn::kRenderFlow, false));
+  EXPECT_GE(GetTickCount64() - start, 4800u);
+  EXPECT_EQ(Journal().size(), 3u);
+  Lines dev = LogLines("dev");
+  ASSERT_EQ(dev.size(), 4u);
+  EXPECT_EQ(dev[2], "[WARN ] [dev] 端点禁用第 3 轮未生效 id=" + Utf8(bridgeOut.id));
+  EXPECT_EQ(dev[3].rfind("[ERROR] [dev] 端点禁用失败 id=" + Utf8(bridgeOut.id) + " 历时=", 0), 0u);
+  // An unplugged endpoint counts as disabled at the first check.
+  ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
+  EXPECT_TRUE(varn::SetEndpointEnabled(bridgeOut.id, varn::kRenderFlow, false));
+}
+
+TEST_F(EndpointControl, OnlyTheDisabledBridgeEndpointIsEnabled) {
+  varn::EnableDisabledBridgeEndpoints();
+  EXPECT_TRUE(Journal().empty());
+  EXPECT_TRUE(LogLines("dev").empty());
+
+  ASSERT_EQ(Audiosim(L"disable bridge-out"), 0);
+  varn::EnableDisabledBridgeEndpoints();
+  EXPECT_EQ(Journal(), Lines{"/Enable " + Q(bridgeOut.id)});
+  EXPECT_EQ(LogLines("dev").at(0),
+            "[WARN ] [dev] 启动时发现处于禁用状态的桥接器端点 播放=" + Utf8(bridgeOut.id) + " 录制=(无)");
+  EXPECT_TRUE(varn::IsActiveEndpoint(bridgeOut.id, varn::kRenderFlow));
+}
+
+TEST_F(EndpointControl, RequestsThatFollowTheDefaultGetTheCurrentIds) {
+  varn::ConnectRequest request;
+  request.capture = {L"声卡", L"stale-capture-id"};
+  request.render = {L"手机", L"stale-render-id"};
+  request.bridgeCapture = bridgeIn;
+  request.bridgeRender = bridgeOut;
+  request.captureFollowsDefault = true;
+  request.renderFollowsDefault = true;
+  EXPECT_TRUE(varn::ReclaimDefaultsForRequest(request));
+  EXPECT_EQ(request.capture.id, Id(L"card-in"));
+  EXPECT_EQ(request.render.id, Id(L"phone-out"));
+  EXPECT_EQ(request.capture.name, L"声卡") << "names stay as they were";
+
+  // Fixed choices are left alone.
+  varn::ConnectRequest fixed = request;
+  fixed.captureFollowsDefault = fixed.renderFollowsDefault = false;
+  fixed.render.id = L"kept";
+  EXPECT_TRUE(varn::ReclaimDefaultsForRequest(fixed));
+  EXPECT_EQ(fixed.render.id, L"kept");
+
+  // The bridge render stays the default even after the reclaim: not usable.
+  ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
+  SetFaults("Disable noeffect\n");
+  EXPECT_FALSE(varn::ReclaimDefaultsForRequest(request));
+  EXPECT_EQ(request.render.id, bridgeOut.id);
+}
+
+}  // namespace
