@@ -1,0 +1,314 @@
+#include "worker/worker.h"
+
+#include <objbase.h>
+
+#include <exception>
+#include <new>
+#include <utility>
+
+#include "log/log.h"
+#include "log/text.h"
+
+namespace varn {
+
+namespace {
+
+constexpr wchar_t kWorkTag[] = L"work";
+constexpr wchar_t kUnnamedTask[] = L"未命名任务";
+// A last resort only: at exit the tool runner's shutdown flag ends outside commands first, so
+// a running task normally returns well within this.
+constexpr DWORD kStopWaitMs = 20000;
+
+const wchar_t* const kOperationNames[] = {
+    L"手动连接",         L"启动自动连接",       L"默认设备夺回后重连",
+    L"声卡恢复后重连",   L"桥接器回插后重连",   L"启用被禁用的桥接器端点",
+    L"端点启用后重连",   L"连续关闭声卡输入侦听", L"取消侦听",
+    L"音量守护",         L"开机自启对齐",       L"启动准备工作",
+    L"导出诊断包",
+};
+constexpr int kOperationCount = static_cast<int>(sizeof(kOperationNames) / sizeof(kOperationNames[0]));
+
+// Everything but the handles is touched only under the lock; the handles are written under it
+// too, so that a submission from any thread sees a consistent pair.
+struct WorkerState {
+  HANDLE thread = nullptr;
+  HANDLE wake = nullptr;
+  // Bumped by every start. A thread serves the generation it was started for; one left behind
+  // by a stop that timed out finds a newer generation and neither takes tasks nor publishes.
+  unsigned generation = 0;
+  HWND target = nullptr;
+  UINT progressMsg = 0;
+  UINT doneMsg = 0;
+  WorkerTask pendingTask;
+  bool pendingLog = true;
+  std::wstring pendingName;
+  bool busy = false;
+  bool stopping = false;
+  WorkerOutcome outcome;
+  bool outcomeReady = false;
+  std::wstring progress;
+  bool progressReady = false;
+};
+
+WorkerState state;
+// A slim lock needs no creation step, so whichever operation comes first may take it.
+SRWLOCK lock = SRWLOCK_INIT;
+// The generation the calling thread works for; 0 on every thread that is no worker.
+thread_local unsigned servedGeneration = 0;
+
+struct LockScope {
+  LockScope() { AcquireSRWLockExclusive(&lock); }
+  ~LockScope() { ReleaseSRWLockExclusive(&lock); }
+  LockScope(const LockScope&) = delete;
+  LockScope& operator=(const LockScope&) = delete;
+};
+
+// The thread owns its own copy of the wake event: a stop that gives up after 20000 ms closes
+// the shared handle while the thread may still come back to wait on it.
+struct ThreadContext {
+  HANDLE wake;
+  unsigned generation;
+};
+
+struct TakenTask {
+  WorkerTask task;
+  bool log = true;
+  std::wstring name;
+};
+
+// Empties the pending slot. The caller destroys what it got after the lock is released, since
+// a task's captured objects may log when they go.
+WorkerTask TakePendingLocked() {
+  WorkerTask task = std::move(state.pendingTask);
+  state.pendingTask = nullptr;
+  state.pendingLog = true;
+  state.pendingName.clear();
+  return task;
+}
+
+// False when this thread is to end: a stop is in progress, or a newer start replaced it.
+bool TakeNextTask(unsigned generation, TakenTask& taken) {
+  LockScope scope;
+  if (state.stopping || state.generation != generation) return false;
+  taken.log = state.pendingLog;
+  taken.name = std::move(state.pendingName);
+  taken.task = TakePendingLocked();
+  return true;
+}
+
+int KindFromName(const std::wstring& name) {
+  for (int kind = 1; kind <= kOperationCount; ++kind) {
+    if (name == kOperationNames[kind - 1]) return kind;
+  }
+  return 0;
+}
+
+std::wstring FromAnsi(const char* text) {
+  if (text == nullptr) return std::wstring();
+  int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (length <= 1) return std::wstring();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
+  wide.resize(static_cast<size_t>(length - 1));
+  return wide;
+}
+
+// Task bodies are written not to throw. Should one throw anyway, the thread must survive it:
+// the task counts as failed, under the operation its name names, and the reason is logged.
+WorkerOutcome CallTask(const TakenTask& taken, const wchar_t* shownName) {
+  std::wstring reason;
+  try {
+    return taken.task(Progress());
+  } catch (const std::exception& error) {
+    reason = FromAnsi(error.what());
+  } catch (...) {
+  }
+  if (reason.empty()) reason = L"未知异常";
+  LogError(kWorkTag, FormatText(L"任务异常结束 [%s] 原因=%s", shownName, reason.c_str()));
+  WorkerOutcome failed;
+  failed.op = KindFromName(taken.name);
+  return failed;
+}
+
+void PublishOutcome(WorkerOutcome&& outcome, unsigned generation) {
+  HWND target = nullptr;
+  UINT message = 0;
+  {
+    LockScope scope;
+    if (state.generation != generation) return;
+    state.outcome = std::move(outcome);
+    state.busy = false;
+    state.outcomeReady = true;
+    target = state.target;
+    message = state.doneMsg;
+  }
+  if (target != nullptr) PostMessageW(target, message, 0, 0);
+}
+
+void RunTask(TakenTask& taken, unsigned generation) {
+  ULONGLONG started = GetTickCount64();
+  const wchar_t* shownName = taken.name.empty() ? kUnnamedTask : taken.name.c_str();
+  if (taken.log) LogInfo(kWorkTag, std::wstring(L"任务开始 [") + shownName + L"]");
+  WorkerOutcome outcome = CallTask(taken, shownName);
+  if (taken.log) {
+    unsigned long long elapsed = GetTickCount64() - started;
+    int listen = outcome.listenKnown ? (outcome.listening ? 1 : 0) : -1;
+    const wchar_t* status = outcome.statusText.empty() ? L"(无)" : outcome.statusText.c_str();
+    LogInfo(kWorkTag, FormatText(L"任务结束 op=%d ok=%d 耗时=%llums listen=%d 状态=%s",
+                                 outcome.op, outcome.ok ? 1 : 0, elapsed, listen, status));
+  }
+  PublishOutcome(std::move(outcome), generation);
+}
+
+// Sleeps on the event between tasks and never polls. A wake that finds no task waiting goes
+// back to sleep.
+DWORD WINAPI WorkerLoop(void* parameter) {
+  ThreadContext context = *static_cast<ThreadContext*>(parameter);
+  delete static_cast<ThreadContext*>(parameter);
+  servedGeneration = context.generation;
+  HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  // A wait that fails would return at once for ever; ending the thread is better than spinning.
+  while (WaitForSingleObject(context.wake, INFINITE) == WAIT_OBJECT_0) {
+    TakenTask taken;
+    if (!TakeNextTask(context.generation, taken)) break;
+    if (!taken.task) continue;
+    RunTask(taken, context.generation);
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+  CloseHandle(context.wake);
+  return 0;
+}
+
+}  // namespace
+
+const wchar_t* OperationName(int kind) {
+  if (kind < 1 || kind > kOperationCount) return L"未知操作";
+  return kOperationNames[kind - 1];
+}
+
+void Progress::ReportProgress(const std::wstring& text) const {
+  LogInfo(kWorkTag, L"进度: " + text);
+  HWND target = nullptr;
+  UINT message = 0;
+  {
+    LockScope scope;
+    if (servedGeneration != 0 && servedGeneration != state.generation) return;
+    state.progress = text;
+    state.progressReady = true;
+    target = state.target;
+    message = state.progressMsg;
+  }
+  if (target != nullptr) PostMessageW(target, message, 0, 0);
+}
+
+void StartWorker(HWND window, UINT progressMsg, UINT doneMsg) {
+  StopWorker();
+  WorkerTask discarded;
+  unsigned generation = 0;
+  {
+    LockScope scope;
+    state.target = window;
+    state.progressMsg = progressMsg;
+    state.doneMsg = doneMsg;
+    state.progress.clear();
+    state.outcome = WorkerOutcome();
+    discarded = TakePendingLocked();
+    state.busy = false;
+    state.outcomeReady = false;
+    state.progressReady = false;
+    state.stopping = false;
+    generation = ++state.generation;
+  }
+  discarded = nullptr;
+
+  HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (wake == nullptr) return;
+  HANDLE threadWake = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), wake, GetCurrentProcess(), &threadWake, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    CloseHandle(wake);
+    return;
+  }
+  auto* context = new (std::nothrow) ThreadContext{threadWake, generation};
+  HANDLE thread = context != nullptr ? CreateThread(nullptr, 0, WorkerLoop, context, 0, nullptr)
+                                     : nullptr;
+  if (thread == nullptr) {
+    delete context;
+    CloseHandle(threadWake);
+    CloseHandle(wake);
+    return;
+  }
+  LockScope scope;
+  state.thread = thread;
+  state.wake = wake;
+}
+
+// A task still running when the stop begins finishes unseen: the target is gone from here on.
+void StopWorker() {
+  WorkerTask discarded;
+  HANDLE thread = nullptr;
+  HANDLE wake = nullptr;
+  {
+    LockScope scope;
+    discarded = TakePendingLocked();
+    state.target = nullptr;
+    thread = state.thread;
+    wake = state.wake;
+    if (thread != nullptr) {
+      state.stopping = true;
+      state.busy = false;
+    }
+  }
+  discarded = nullptr;
+  if (thread == nullptr) return;
+
+  SetEvent(wake);
+  WaitForSingleObject(thread, kStopWaitMs);
+  CloseHandle(thread);
+  CloseHandle(wake);
+  LockScope scope;
+  state.thread = nullptr;
+  state.wake = nullptr;
+}
+
+bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name) {
+  if (!task) return false;
+  std::wstring nameText = name != nullptr ? name : L"";
+  HANDLE wake = nullptr;
+  {
+    LockScope scope;
+    if (state.busy || state.pendingTask || state.stopping || state.thread == nullptr) return false;
+    state.pendingTask = std::move(task);
+    state.pendingLog = logTask;
+    state.pendingName = std::move(nameText);
+    state.busy = true;
+    wake = state.wake;
+  }
+  SetEvent(wake);
+  return true;
+}
+
+bool IsWorkerBusy() {
+  LockScope scope;
+  return state.busy;
+}
+
+bool TakeOutcome(WorkerOutcome& outcome) {
+  LockScope scope;
+  if (!state.outcomeReady) return false;
+  outcome = std::move(state.outcome);
+  state.outcome = WorkerOutcome();
+  state.outcomeReady = false;
+  return true;
+}
+
+bool TakeProgressText(std::wstring& text) {
+  LockScope scope;
+  if (!state.progressReady) return false;
+  text = std::move(state.progress);
+  state.progress.clear();
+  state.progressReady = false;
+  return true;
+}
+
+}  // namespace varn

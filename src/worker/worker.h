@@ -1,0 +1,77 @@
+#pragma once
+// The background worker: one thread that runs one slow task at a time, so the window never
+// blocks. It holds at most one task in waiting and refuses any other submission meanwhile.
+// Progress texts and outcomes wait in one slot each; the window hears of them through posted
+// messages that carry no data and then takes them from here.
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace varn {
+
+// Which operation an outcome belongs to; also the source of the task names and log names.
+enum OperationKind : int {
+  ManualConnect = 1,
+  StartupAutoConnect = 2,
+  DefaultReclaimReconnect = 3,
+  InputRecoveryReconnect = 4,
+  BridgeReturnReconnect = 5,
+  EnableBridgeEndpoints = 6,
+  EndpointEnabledReconnect = 7,
+  RepeatStopInputListen = 8,
+  CancelListen = 9,
+  VolumeGuard = 10,
+  AutostartSync = 11,
+  StartupWork = 12,
+  DiagnosticsExport = 13,
+};
+
+// The Chinese display name of an operation; "未知操作" for any other value, 0 included.
+const wchar_t* OperationName(int kind);
+
+// What a task found, copied whole to the window thread, which alone decides what it means.
+struct WorkerOutcome {
+  int op = 0;
+  bool ok = false;
+  bool showErrorBox = false;
+  std::wstring statusText;
+  std::wstring errorText;
+  bool updateStatus = true;
+  bool showWindow = false;
+  bool autostartKnown = false;
+  bool autostartEnabled = false;
+  std::wstring balloonTitle;
+  std::wstring balloonText;
+  int balloonIcon = 1;  // 1 information, 2 warning
+  std::wstring noticeText;
+  bool listenKnown = false;
+  bool listening = false;
+};
+
+// Handed to the running task; its only use is reporting a progress text while the task runs.
+class Progress {
+ public:
+  void ReportProgress(const std::wstring& text) const;
+};
+
+// A task body. An empty wrapper is refused by SubmitTask.
+using WorkerTask = std::function<WorkerOutcome(const Progress&)>;
+
+// Starts the thread (stopping a running one first). The messages go to the window with
+// wParam and lParam 0: progressMsg after each progress report, doneMsg after each task.
+void StartWorker(HWND window, UINT progressMsg, UINT doneMsg);
+// Drops a waiting task, posts nothing from now on, and waits at most 20000 ms for a running
+// task to end.
+void StopWorker();
+// True when the task was accepted; a refused task is destroyed without running. A null name
+// is an unnamed task. With logTask false the task's start and end lines are not written.
+bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name);
+// True while a task is waiting or running.
+bool IsWorkerBusy();
+// Both return false and leave the argument as it was when nothing is waiting to be taken.
+bool TakeOutcome(WorkerOutcome& outcome);
+bool TakeProgressText(std::wstring& text);
+
+}  // namespace varn
