@@ -35,7 +35,7 @@ class EndpointControl : public SimulatedWorldTest {
     }
     return lines;
   }
-  std::string Q(const std::wstring& id) const { return "\"" + Utf8(id) + "\""; }
+  std::string Q(const std::wstring& id) const { return Quoted(id); }
 
   DeviceIdentity bridgeIn, bridgeOut;
 };

@@ -35,9 +35,7 @@ class Routes : public SimulatedWorldTest {
       std::string text = line;
       for (const auto& [id, alias] : {std::pair{cardIn.id, "card"}, {bridgeOut.id, "bout"},
                                       {bridgeIn.id, "bin"}, {phoneOut.id, "phone"}}) {
-        std::string quoted = Utf8(id);
-        quoted.insert(quoted.begin(), '"');
-        quoted.push_back('"');
+        std::string quoted = Quoted(id);
         for (size_t at; (at = text.find(quoted)) != std::string::npos;) text.replace(at, quoted.size(), alias);
       }
       text.replace(0, text.find(' '), text.rfind("/SetPlaybackThroughDevice", 0) == 0 ? "target" : "listen");

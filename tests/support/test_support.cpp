@@ -142,6 +142,13 @@ int CountProcesses(const std::wstring& directory, const std::wstring& fileName) 
 
 std::string Utf8(const std::wstring& text) { return audiosim::ToUtf8(text); }
 
+std::string Quoted(const std::wstring& text) {
+  std::string quoted = Utf8(text);
+  quoted.insert(quoted.begin(), '"');
+  quoted.push_back('"');
+  return quoted;
+}
+
 }  // namespace testing_support
 
 namespace testing_support {

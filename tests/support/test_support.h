@@ -56,6 +56,8 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 int CountProcesses(const std::wstring& directory, const std::wstring& fileName);
 
 std::string Utf8(const std::wstring& text);
+// The UTF-8 text in double quotes, as the sound tool's journal shows an endpoint id.
+std::string Quoted(const std::wstring& text);
 
 // Runs a program with its output in a file (never a pipe: Wine's helpers would hold it open)
 // and returns its exit code, or -1 when it could not start or outlived the limit.

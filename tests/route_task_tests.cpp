@@ -1,0 +1,235 @@
+// The worker task bodies that change routes and bridge endpoints, run on the simulated world:
+// the commands they send, the registry values they leave, and every field of their outcome.
+
+#include <gtest/gtest.h>
+
+#include "audio/endpoints.h"
+#include "log/log.h"
+#include "routes/route_tasks.h"
+#include "routes/tool_runner.h"
+#include "settings/settings.h"
+#include "support/sim_fixture.h"
+
+using namespace testing_support;
+using varn::DeviceIdentity;
+using varn::WorkerOutcome;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class RouteTasks : public SimulatedWorldTest {
+ protected:
+  void SetUp() override {
+    SimulatedWorldTest::SetUp();
+    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
+    ASSERT_TRUE(CopyFileW(SimProgram(L"SoundVolumeView.exe").c_str(), (dir / L"SoundVolumeView.exe").c_str(), FALSE));
+    varn::OpenLog(dir / L"VARNListenFix.exe");
+    varn::LocateSoundTool(dir / L"VARNListenFix.exe");
+    cardIn = {L"线路输入", Id(L"card-in")};
+    phoneOut = {L"手机输出", Id(L"phone-out")};
+    bridgeIn = {L"VARN录制", Id(L"bridge-in")};
+    bridgeOut = {L"VARN播放", Id(L"bridge-out")};
+  }
+  void TearDown() override {
+    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
+    SimulatedWorldTest::TearDown();
+  }
+
+  varn::ConnectRequest Request() const {
+    varn::ConnectRequest r;
+    r.capture = cardIn;
+    r.render = phoneOut;
+    r.bridgeCapture = bridgeIn;
+    r.bridgeRender = bridgeOut;
+    r.progressText = L"正在建立侦听...";
+    r.successText = L"完成：已连接";
+    return r;
+  }
+
+  std::vector<std::string> LogMatching(const std::string& text) const {
+    std::vector<std::string> lines;
+    for (const std::string& line : SplitCrLfLines(ReadBytes(varn::LogFilePath()))) {
+      if (line.find(text) != std::string::npos) lines.push_back(line.substr(24));
+    }
+    return lines;
+  }
+  std::string Q(const DeviceIdentity& e) const { return Quoted(e.id); }
+
+  varn::Progress progress;
+  DeviceIdentity cardIn, phoneOut, bridgeIn, bridgeOut;
+};
+
+TEST_F(RouteTasks, ConnectClosesTheStaleRouteBuildsBothAndRemembersTheEndpoints) {
+  varn::ConnectRequest r = Request();
+  r.kind = varn::InputRecoveryReconnect;
+  r.connectCount = 1;
+  r.closeStaleRoutes = true;
+  r.lastCaptureResolved = cardIn.id;         // unchanged
+  r.lastRenderResolved = L"{old phone}";     // the phone output changed
+  r.lastBridgeCaptureResolved = bridgeIn.id;
+  r.lastBridgeRenderResolved = bridgeOut.id;
+  r.showBalloon = true;
+  r.successBalloonTitle = L"已连接";
+  r.successBalloonText = L"两条路由已建立";
+
+  WorkerOutcome outcome = varn::ConnectTaskBody(r, progress);
+  EXPECT_EQ(Journal(), (Lines{"/SetListenToThisDevice " + Q(bridgeIn) + " 0",
+                              "/SetPlaybackThroughDevice " + Q(cardIn) + " " + Q(bridgeOut),
+                              "/SetListenToThisDevice " + Q(cardIn) + " 1",
+                              "/SetPlaybackThroughDevice " + Q(bridgeIn) + " " + Q(phoneOut),
+                              "/SetListenToThisDevice " + Q(bridgeIn) + " 1"}));
+  EXPECT_EQ(outcome.op, varn::InputRecoveryReconnect);
+  EXPECT_TRUE(outcome.ok);
+  EXPECT_TRUE(outcome.listenKnown);
+  EXPECT_TRUE(outcome.listening);
+  EXPECT_EQ(outcome.statusText, L"完成：已连接");
+  EXPECT_TRUE(outcome.errorText.empty());
+  EXPECT_EQ(outcome.balloonTitle, L"已连接");
+  EXPECT_EQ(outcome.balloonText, L"两条路由已建立");
+  EXPECT_EQ(outcome.balloonIcon, 1);
+  EXPECT_EQ(LogMatching("[work] 进度: ").size(), 1u);
+  EXPECT_EQ(varn::ReadSettingString(varn::kLastCaptureResolvedValue), cardIn.id);
+  EXPECT_EQ(varn::ReadSettingString(varn::kLastRenderResolvedValue), phoneOut.id);
+  EXPECT_EQ(varn::ReadSettingString(varn::kLastBridgeCaptureResolvedValue), bridgeIn.id);
+  EXPECT_EQ(varn::ReadSettingString(varn::kLastBridgeRenderResolvedValue), bridgeOut.id);
+}
+
+TEST_F(RouteTasks, ConnectWhoseFollowedDefaultStaysTheBridgeIsNotUsable) {
+  ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
+  SetFaults("Disable noeffect\n");  // the bridge cannot be pushed off the default
+  varn::ConnectRequest r = Request();
+  r.renderFollowsDefault = true;
+  r.showErrorBox = true;
+  r.showBalloon = true;
+  r.failureBalloonTitle = L"连接失败";
+  r.failureBalloonText = L"请检查设备";
+
+  WorkerOutcome outcome = varn::ConnectTaskBody(r, progress);
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_TRUE(outcome.listenKnown);
+  EXPECT_FALSE(outcome.listening);
+  EXPECT_TRUE(outcome.showErrorBox);
+  EXPECT_EQ(outcome.statusText, L"失败：请检查 声卡输入[线路输入] 和 手机输出[手机输出] 的连接，以及辅助程序是否完整。");
+  EXPECT_EQ(outcome.errorText,
+            L"建立侦听未成功。请检查 声卡输入[线路输入] 和 手机输出[手机输出] 是否在线，以及辅助程序（SoundVolumeView.exe）是否完整。");
+  EXPECT_EQ(outcome.balloonTitle, L"连接失败");
+  EXPECT_EQ(outcome.balloonIcon, 2);
+  EXPECT_TRUE(LogMatching("进度: ").empty()) << "no progress for an unusable request";
+  for (const std::string& line : Journal()) {
+    EXPECT_EQ(line.rfind("/Disable ", 0), 0u) << "only the reclaim's attempts ran: " << line;
+  }
+  EXPECT_TRUE(varn::ReadSettingString(varn::kLastCaptureResolvedValue).empty());
+}
+
+TEST_F(RouteTasks, ReclaimAndReconnectListensOnceAndRemembersOnlyTheChoices) {
+  ASSERT_EQ(Audiosim(L"default bridge-in"), 0);
+  varn::ConnectRequest r = Request();
+  r.captureFollowsDefault = true;
+  r.capture.id.clear();
+  WorkerOutcome outcome = varn::DefaultReclaimTaskBody(r, progress);
+  EXPECT_EQ(outcome.op, varn::DefaultReclaimReconnect);
+  EXPECT_TRUE(outcome.ok);
+  EXPECT_FALSE(outcome.updateStatus);
+  EXPECT_FALSE(outcome.listenKnown);
+  EXPECT_EQ(outcome.statusText, L"默认设备已恢复，音频路由已重新侦听 1 次。");
+  EXPECT_EQ(outcome.balloonTitle, L"已恢复系统默认设备和侦听");
+  EXPECT_EQ(outcome.balloonText, L"VARN 已重新侦听 1 次并保持连接。");
+  EXPECT_EQ(outcome.balloonIcon, 1);
+  EXPECT_EQ(varn::ReadSettingString(varn::kLastCaptureResolvedValue), cardIn.id) << "the default taken back";
+  EXPECT_EQ(varn::ReadSettingString(varn::kLastRenderResolvedValue), phoneOut.id);
+  EXPECT_TRUE(varn::ReadSettingString(varn::kLastBridgeCaptureResolvedValue).empty());
+  EXPECT_TRUE(varn::ReadSettingString(varn::kLastBridgeRenderResolvedValue).empty());
+  Lines summary = LogMatching("默认设备夺回重连结束");
+  ASSERT_EQ(summary.size(), 1u);
+  EXPECT_EQ(summary[0], "[INFO ] [route] 默认设备夺回重连结束 夺回成功=1 端点就绪=1 重连成功=1 目标 ①线路输入[" +
+                            Utf8(cardIn.id) + "]→VARN播放[" + Utf8(bridgeOut.id) + "] ②VARN录制[" +
+                            Utf8(bridgeIn.id) + "]→手机输出[" + Utf8(phoneOut.id) + "] 跟随默认(源=1 目标=0)");
+
+  // The phone output is gone: no reconnect, the failure texts with a warning balloon.
+  ASSERT_EQ(Audiosim(L"unplug phone"), 0);
+  outcome = varn::DefaultReclaimTaskBody(r, progress);
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_EQ(outcome.statusText, L"默认设备已恢复，但重新侦听失败，请点击立即连接。");
+  EXPECT_EQ(outcome.balloonTitle, L"系统默认设备已恢复");
+  EXPECT_EQ(outcome.balloonText, L"重新侦听未成功，请点击立即连接。");
+  EXPECT_EQ(outcome.balloonIcon, 2);
+  EXPECT_NE(LogMatching("默认设备夺回重连结束").back().find("夺回成功=1 端点就绪=0 重连成功=0"), std::string::npos);
+}
+
+TEST_F(RouteTasks, CancelStopsAtTheFirstFailedSwitchOff) {
+  SetFaults("SetListenToThisDevice exit=1\n");
+  WorkerOutcome outcome = varn::CancelTaskBody(cardIn, bridgeIn, progress);
+  EXPECT_EQ(outcome.op, varn::CancelListen);
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_TRUE(outcome.listenKnown);
+  EXPECT_FALSE(outcome.listening);
+  EXPECT_TRUE(outcome.showErrorBox);
+  EXPECT_EQ(outcome.errorText, L"取消侦听失败，请检查设备是否在线。");
+  EXPECT_EQ(outcome.statusText, L"取消失败：请检查设备连接和辅助程序。");
+  EXPECT_EQ(Journal(), Lines(3, "/SetListenToThisDevice " + Q(cardIn) + " 0")) << "the bridge is never tried";
+
+  SetFaults("");
+  outcome = varn::CancelTaskBody(cardIn, bridgeIn, progress);
+  EXPECT_TRUE(outcome.ok);
+  EXPECT_EQ(outcome.statusText, L"完成：两条音频路由的侦听均已取消。");
+  EXPECT_EQ(Journal().back(), "/SetListenToThisDevice " + Q(bridgeIn) + " 0");
+}
+
+TEST_F(RouteTasks, RepeatedStopWarnsByBalloonEvenOnSuccess) {
+  varn::StopListenRequest r;
+  r.identity = cardIn;
+  r.updateStatus = false;
+  r.successStatus = L"已关闭";
+  r.failureStatus = L"未能关闭";
+  r.showBalloon = true;
+  r.balloonTitle = L"声卡输入已断开";
+  r.successBalloonText = L"已停止侦听";
+  r.failureBalloonText = L"停止侦听失败";
+  r.showWindow = true;
+  WorkerOutcome outcome = varn::StopListenTaskBody(r, progress);
+  EXPECT_EQ(outcome.op, varn::RepeatStopInputListen);
+  EXPECT_TRUE(outcome.ok);
+  EXPECT_FALSE(outcome.updateStatus);
+  EXPECT_TRUE(outcome.showWindow);
+  EXPECT_TRUE(outcome.listenKnown);
+  EXPECT_FALSE(outcome.listening);
+  EXPECT_EQ(outcome.statusText, L"已关闭");
+  EXPECT_EQ(outcome.balloonTitle, L"声卡输入已断开");
+  EXPECT_EQ(outcome.balloonText, L"已停止侦听");
+  EXPECT_EQ(outcome.balloonIcon, 2);
+  EXPECT_EQ(Journal().size(), 3u);
+
+  // A tool that hangs: the run is killed at its limit and the body still returns its outcome.
+  SetFaults("SetListenToThisDevice hang\n");
+  ULONGLONG start = GetTickCount64();
+  outcome = varn::StopListenTaskBody(r, progress);
+  ULONGLONG took = GetTickCount64() - start;
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_FALSE(outcome.listenKnown);
+  EXPECT_EQ(outcome.statusText, L"未能关闭");
+  EXPECT_EQ(outcome.balloonText, L"停止侦听失败");
+  EXPECT_EQ(outcome.balloonIcon, 2);
+  EXPECT_GE(took, 10000u);
+  EXPECT_LT(took, 13000u);
+}
+
+TEST_F(RouteTasks, EnableBridgeAndAMissingTool) {
+  ASSERT_EQ(Audiosim(L"disable bridge-in"), 0);
+  WorkerOutcome outcome = varn::EnableBridgeTaskBody(progress);
+  EXPECT_EQ(outcome.op, varn::EnableBridgeEndpoints);
+  EXPECT_TRUE(outcome.ok);
+  EXPECT_FALSE(outcome.updateStatus);
+  EXPECT_EQ(Journal(), Lines{"/Enable " + Q(bridgeIn)});
+  EXPECT_EQ(LogMatching("进度: ").at(0), "[INFO ] [work] 进度: 检测到 VARN 被禁用，正在确认启用...");
+
+  // Without the tool every body still ends with a failed outcome.
+  ASSERT_TRUE(DeleteFileW((dir / L"SoundVolumeView.exe").c_str()));
+  EXPECT_FALSE(varn::ConnectTaskBody(Request(), progress).ok);
+  EXPECT_FALSE(varn::CancelTaskBody(cardIn, bridgeIn, progress).ok);
+  ASSERT_EQ(Audiosim(L"disable bridge-out"), 0);
+  EXPECT_FALSE(varn::EnableBridgeTaskBody(progress).ok);
+  EXPECT_FALSE(LogMatching("辅助程序 SoundVolumeView.exe 缺失").empty());
+}
+
+}  // namespace
