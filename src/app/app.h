@@ -1,0 +1,68 @@
+#pragma once
+// The application shell: start-up, the main window procedure and the tray. Process-wide values
+// here live on the window thread for the whole run.
+
+#include <windows.h>
+
+#include <string>
+
+namespace varn {
+
+constexpr wchar_t kMainWindowClass[] = L"VARNListenFixWindow";
+constexpr wchar_t kWindowTitle[] = L"泽沃尼亚音频无损转换器桥接软件 V7.3";
+constexpr wchar_t kInstanceMutexName[] = L"Local\\VARNListenFix.SingleInstance";
+constexpr wchar_t kVersionText[] = L"7.3";
+constexpr wchar_t kFileVersionText[] = L"7.3.0.0";
+constexpr int kClientWidth96 = 620;
+constexpr int kClientHeight96 = 332;
+constexpr DWORD kMainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+// Window messages of the main window.
+constexpr UINT WM_APP_TRAY = 0x8001;
+constexpr UINT WM_APP_ACTIVATE = 0x8002;
+constexpr UINT WM_APP_PROGRESS = 0x800A;
+constexpr UINT WM_APP_TASK_DONE = 0x800B;
+
+// Tray menu and window commands.
+enum CommandId : int {
+  kCmdTrayOpen = 201,
+  kCmdTrayConnect = 202,
+  kCmdTrayCancel = 203,
+  kCmdTrayAutostart = 204,
+  kCmdTrayExit = 205,
+  kCmdTraySound = 206,
+  kCmdExportDiagnostics = 207,
+};
+
+// Process-wide values of the window thread.
+struct AppState {
+  HINSTANCE instance = nullptr;
+  HANDLE instanceMutex = nullptr;
+  int dpi = 96;
+  UINT taskbarCreatedMessage = 0;
+  HWND mainWindow = nullptr;
+};
+extern AppState app;
+
+// Window-thread flags.
+extern bool startupMode;     // started with "--startup"
+extern bool exitRequested;   // the user chose "退出"
+extern bool autostartOn;     // autostart is wanted
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Full path of the running program file.
+std::wstring GetProgramPath();
+// "ProductName DisplayVersion (build CurrentBuild[.UBR])" from the registry.
+std::wstring OsVersionText();
+std::wstring FormatOsVersion(const std::wstring& product, const std::wstring& displayVersion,
+                             const std::wstring& build, const std::wstring& ubr);
+// "--startup" anywhere in the command line, case-sensitive.
+bool IsStartupCommandLine(const wchar_t* commandLine);
+// The main window's outer rectangle for a DPI, centred in the work area.
+RECT MainWindowRect(int dpi, const RECT& workArea);
+
+// Restores the main window and brings it to the front.
+void RestoreMainWindow();
+
+}  // namespace varn

@@ -1,0 +1,120 @@
+#include "app/tray.h"
+
+
+#include "app/app.h"
+
+namespace varn {
+
+namespace {
+
+// Owned by the window thread; all zero while no icon is shown.
+NOTIFYICONDATAW trayRecord{};
+HICON trayImage = nullptr;
+
+// Bounded copy into a fixed text field, always terminated; cut by UTF-16 units.
+template <size_t N>
+void CopyCut(wchar_t (&field)[N], const std::wstring& text, size_t limit) {
+  size_t count = text.size() < limit ? text.size() : limit;
+  if (count > N - 1) count = N - 1;
+  text.copy(field, count);
+  field[count] = L'\0';
+}
+
+void ShowTrayMenu(HWND window) {
+  HMENU menu = BuildTrayMenu(autostartOn);
+  if (menu == nullptr) return;
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  // Without this the menu would not close when the user clicks elsewhere.
+  SetForegroundWindow(window);
+  TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, window, nullptr);
+  DestroyMenu(menu);
+}
+
+}  // namespace
+
+void FillTrayIconRecord(NOTIFYICONDATAW& record, HWND window, HICON icon) {
+  record = NOTIFYICONDATAW{};
+  // The structure's real size: a 64-bit build's full record is larger than the 956 bytes of a
+  // 32-bit one, and the shell would reject a size it does not know.
+  record.cbSize = sizeof(NOTIFYICONDATAW);
+  record.hWnd = window;
+  record.uID = kTrayIconId;
+  record.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
+  record.uCallbackMessage = WM_APP_TRAY;
+  record.hIcon = icon;
+  CopyCut(record.szTip, kWindowTitle, kTipChars);
+}
+
+void FillBalloonFields(NOTIFYICONDATAW& record, const std::wstring& title, const std::wstring& text,
+                       int iconKind) {
+  record.uFlags = NIF_TIP | NIF_INFO | NIF_SHOWTIP;
+  CopyCut(record.szTip, kWindowTitle, kTipChars);
+  CopyCut(record.szInfoTitle, title, kBalloonTitleChars);
+  CopyCut(record.szInfo, text, kBalloonTextChars);
+  record.dwInfoFlags = static_cast<DWORD>(iconKind);
+}
+
+HMENU BuildTrayMenu(bool autostartChecked) {
+  HMENU menu = CreatePopupMenu();
+  if (menu == nullptr) return nullptr;
+  AppendMenuW(menu, MF_STRING, kCmdTrayOpen, L"打开 VARN USB Audio转换器");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, kCmdTrayConnect, L"立即连接");
+  AppendMenuW(menu, MF_STRING, kCmdTrayCancel, L"取消连接");
+  AppendMenuW(menu, MF_STRING, kCmdTraySound, L"声音");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, autostartChecked ? MF_CHECKED : MF_STRING, kCmdTrayAutostart, L"开机自启");
+  AppendMenuW(menu, MF_STRING, kCmdExportDiagnostics, L"导出诊断日志到桌面");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, kCmdTrayExit, L"退出");
+  return menu;
+}
+
+void AddTrayIcon() {
+  if (trayRecord.hWnd != nullptr) Shell_NotifyIconW(NIM_DELETE, &trayRecord);
+  if (trayImage != nullptr) DestroyIcon(trayImage);
+  int size = GetSystemMetrics(SM_CXSMICON);
+  trayImage = static_cast<HICON>(LoadImageW(app.instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
+  FillTrayIconRecord(trayRecord, app.mainWindow, trayImage);
+  Shell_NotifyIconW(NIM_ADD, &trayRecord);
+  trayRecord.uVersion = NOTIFYICON_VERSION_4;
+  Shell_NotifyIconW(NIM_SETVERSION, &trayRecord);
+}
+
+void RemoveTrayIcon() {
+  if (trayRecord.hWnd != nullptr) Shell_NotifyIconW(NIM_DELETE, &trayRecord);
+  if (trayImage != nullptr) DestroyIcon(trayImage);
+  trayImage = nullptr;
+  trayRecord = NOTIFYICONDATAW{};
+}
+
+void ShowTrayBalloon(const std::wstring& title, const std::wstring& text, int iconKind) {
+  if (trayRecord.hWnd == nullptr) return;
+  FillBalloonFields(trayRecord, title, text, iconKind);
+  if (Shell_NotifyIconW(NIM_MODIFY, &trayRecord)) return;
+  // The shell may have lost the icon (Explorer restarted without telling us): add it again
+  // and try once more.
+  AddTrayIcon();
+  FillBalloonFields(trayRecord, title, text, iconKind);
+  Shell_NotifyIconW(NIM_MODIFY, &trayRecord);
+}
+
+void OnTrayCallback(HWND window, LPARAM lParam) {
+  // With NOTIFYICON_VERSION_4 the mouse event is in the low word.
+  switch (LOWORD(lParam)) {
+    case WM_LBUTTONDBLCLK: RestoreMainWindow(); break;
+    case WM_CONTEXTMENU:
+    case WM_RBUTTONUP: ShowTrayMenu(window); break;
+    default: break;
+  }
+}
+
+void OpenSoundSettings() {
+  HINSTANCE result = ShellExecuteW(app.mainWindow, L"open", L"control.exe", L"mmsys.cpl", nullptr, SW_SHOWNORMAL);
+  if (reinterpret_cast<INT_PTR>(result) <= 32) {
+    MessageBoxW(app.mainWindow, L"无法打开 Windows 声音设置。", L"VARN USB Audio", MB_ICONERROR);
+  }
+}
+
+}  // namespace varn

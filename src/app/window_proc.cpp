@@ -1,0 +1,163 @@
+// The main window procedure: every message goes to one small handler. Closing the window only
+// hides it; the program ends through the tray's "退出".
+
+#include <windows.h>
+
+#include "app/app.h"
+#include "app/tray.h"
+#include "log/log.h"
+#include "log/text.h"
+#include "routes/tool_runner.h"
+#include "ui/status.h"
+#include "worker/worker.h"
+
+namespace varn {
+
+namespace {
+
+enum TimerId : UINT_PTR {
+  kTimerDevicePoll = 1,
+  kTimerVolumeGuard = 2,
+  kTimerAutoConnect = 3,
+  kTimerChoiceGuard = 4,
+  kTimerSteadyStatus = 5,
+};
+constexpr UINT kDevicePollMs = 1500;
+constexpr UINT kVolumeGuardMs = 5000;
+constexpr UINT kAutoConnectFirstMs = 2000;
+constexpr UINT kSteadyStatusMs = 8000;
+constexpr UINT kBusyRetryMs = 1000;
+
+LRESULT OnCreate(HWND window) {
+  app.mainWindow = window;
+  // The program runs elevated; the shell that broadcasts "TaskbarCreated" after an Explorer
+  // restart does not. Without this exception the message filter would drop the broadcast and
+  // the tray icon would never come back.
+  ChangeWindowMessageFilterEx(window, app.taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
+  AddTrayIcon();
+  StartWorker(window, WM_APP_PROGRESS, WM_APP_TASK_DONE);
+  SetTimer(window, kTimerDevicePoll, kDevicePollMs, nullptr);
+  SetTimer(window, kTimerVolumeGuard, kVolumeGuardMs, nullptr);
+  SetTimer(window, kTimerAutoConnect, kAutoConnectFirstMs, nullptr);
+  return 0;
+}
+
+LRESULT OnDestroy(HWND window) {
+  for (UINT_PTR timer = kTimerDevicePoll; timer <= kTimerSteadyStatus; ++timer) KillTimer(window, timer);
+  const std::wstring& status = CurrentStatusText();
+  LogInfo(L"app", FormatText(L"程序退出（正常），最后状态=%s", status.empty() ? L"(空)" : status.c_str()));
+  // Running outside commands give up first, so that stopping the worker does not wait for them.
+  SignalShutdown();
+  StopWorker();
+  RemoveTrayIcon();
+  if (app.instanceMutex != nullptr) CloseHandle(app.instanceMutex);
+  app.instanceMutex = nullptr;
+  app.mainWindow = nullptr;
+  PostQuitMessage(0);
+  return 0;
+}
+
+LRESULT OnClose(HWND window) {
+  if (exitRequested) {
+    DestroyWindow(window);
+  } else {
+    ShowWindow(window, SW_HIDE);
+  }
+  return 0;
+}
+
+void OnExitCommand(HWND window) {
+  LogInfo(L"app", L"用户从托盘菜单退出程序");
+  exitRequested = true;
+  DestroyWindow(window);
+}
+
+LRESULT OnCommand(HWND window, WPARAM wParam) {
+  switch (LOWORD(wParam)) {
+    case kCmdTrayOpen: RestoreMainWindow(); break;
+    case kCmdTrayExit: OnExitCommand(window); break;
+    case kCmdTraySound: OpenSoundSettings(); break;
+    default: break;
+  }
+  return 0;
+}
+
+LRESULT OnTimer(HWND window, WPARAM timer) {
+  switch (timer) {
+    case kTimerAutoConnect:
+    case kTimerChoiceGuard: KillTimer(window, timer); break;
+    case kTimerSteadyStatus:
+      KillTimer(window, timer);
+      // Never replace a progress text while its task still runs.
+      if (IsWorkerBusy()) SetTimer(window, kTimerSteadyStatus, kBusyRetryMs, nullptr);
+      break;
+    default: break;
+  }
+  return 0;
+}
+
+LRESULT OnContextMenu(HWND window) {
+  HMENU menu = CreatePopupMenu();
+  if (menu == nullptr) return 0;
+  AppendMenuW(menu, MF_STRING, kCmdExportDiagnostics, L"导出诊断日志到桌面");
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  SetForegroundWindow(window);
+  TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+  DestroyMenu(menu);
+  return 0;
+}
+
+LRESULT OnProgress(HWND window) {
+  std::wstring text;
+  if (TakeProgressText(text)) {
+    SetStatusText(text);
+    SetTimer(window, kTimerSteadyStatus, kSteadyStatusMs, nullptr);
+  }
+  return 0;
+}
+
+LRESULT OnTaskDone() {
+  // Nothing submits a task yet that the window must react to; the outcome is taken so that a
+  // stale one is never found later.
+  WorkerOutcome outcome;
+  TakeOutcome(outcome);
+  return 0;
+}
+
+LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
+  app.dpi = HIWORD(wParam);
+  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+  if (suggested != nullptr) {
+    SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  InvalidateRect(window, nullptr, TRUE);
+  return 0;
+}
+
+}  // namespace
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // Checked first: its id is only known at run time.
+  if (message == app.taskbarCreatedMessage && message != 0) {
+    AddTrayIcon();
+    return 0;
+  }
+  switch (message) {
+    case WM_CREATE: return OnCreate(window);
+    case WM_DESTROY: return OnDestroy(window);
+    case WM_CLOSE: return OnClose(window);
+    case WM_CONTEXTMENU: return OnContextMenu(window);
+    case WM_COMMAND: return OnCommand(window, wParam);
+    case WM_TIMER: return OnTimer(window, wParam);
+    case WM_DPICHANGED: return OnDpiChanged(window, wParam, lParam);
+    case WM_APP_TRAY: OnTrayCallback(window, lParam); return 0;
+    case WM_APP_ACTIVATE: RestoreMainWindow(); return 0;
+    case WM_APP_PROGRESS: return OnProgress(window);
+    case WM_APP_TASK_DONE: return OnTaskDone();
+    default: return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+}  // namespace varn

@@ -1,0 +1,136 @@
+// The real program under Wine and Xvfb: start banner, single instance, the logon start, hiding
+// on close, the tray icon and the exit through the tray.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "settings/settings.h"
+#include "support/program.h"
+#include "support/sim_fixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class Program : public SimulatedWorldTest {
+ protected:
+  void SetUp() override {
+    SimulatedWorldTest::SetUp();
+    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
+    ASSERT_EQ(FindProgramWindow(), nullptr) << "another instance is still running";
+  }
+  void TearDown() override {
+    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
+    SimulatedWorldTest::TearDown();
+  }
+
+  // Ends a running program through the tray's exit command.
+  void ExitThroughTray(ProgramRun& program) {
+    program.PostCommand(205);
+    EXPECT_EQ(program.WaitForExit(), 0);
+  }
+
+  static size_t IndexOf(const Lines& lines, const std::string& text) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i] == text) return i;
+    }
+    return std::string::npos;
+  }
+};
+
+TEST_F(Program, StartWritesTheBannerAndTheTrayExitEndsWithCodeZero) {
+  ProgramRun program(dir);
+  ASSERT_TRUE(program.Start());
+  HWND window = program.WaitForWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 5000)) << "the tray icon is there";
+
+  // Closing only hides the window.
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, 5000));
+  Sleep(300);
+  EXPECT_TRUE(program.Running());
+  EXPECT_TRUE(TrayIconExists(window));
+
+  ExitThroughTray(program);
+  EXPECT_FALSE(TrayIconExists(window)) << "the icon goes with the program";
+  Lines log = program.LogLines();
+  ASSERT_GE(log.size(), 8u);
+  EXPECT_EQ(log[0], "[INFO ] [app] ================ 程序启动 ================");
+  EXPECT_EQ(log[1], "[INFO ] [app] 版本=7.3(7.3.0.0) 日志级别=INFO");
+  EXPECT_EQ(log[2], "[INFO ] [app] 程序路径=" + Utf8(program.ProgramPath()));
+  EXPECT_EQ(log[3].rfind("[INFO ] [app] 系统=", 0), 0u) << log[3];
+  EXPECT_NE(log[3].find(" (build "), std::string::npos) << log[3];
+  EXPECT_EQ(log[4], "[INFO ] [app] 命令行=(无)");
+  EXPECT_EQ(log[5], "[INFO ] [app] 启动方式=手动/托盘启动（显示主窗口）");
+  size_t exitLine = IndexOf(log, "[INFO ] [app] 用户从托盘菜单退出程序");
+  ASSERT_NE(exitLine, std::string::npos);
+  ASSERT_LT(exitLine + 1, log.size());
+  EXPECT_EQ(log[exitLine + 1].rfind("[INFO ] [app] 程序退出（正常），最后状态=", 0), 0u) << log[exitLine + 1];
+}
+
+TEST_F(Program, ASecondStartShowsTheFirstWindowAndEndsSilently) {
+  ProgramRun first(dir);
+  ASSERT_TRUE(first.Start());
+  HWND window = first.WaitForWindow();
+  ASSERT_NE(window, nullptr);
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, 5000));
+  size_t linesBefore = first.LogLines().size();
+
+  ProgramRun second(dir);
+  ASSERT_TRUE(second.Start(L"--startup"));
+  EXPECT_EQ(second.WaitForExit(), 0);
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000)) << "the first one shows itself";
+  EXPECT_EQ(first.LogLines().size(), linesBefore) << "the second start writes nothing";
+  ExitThroughTray(first);
+}
+
+TEST_F(Program, LogonStartNeedsSavedChoices) {
+  {
+    ProgramRun program(dir);
+    varn::WriteSettingString(varn::kCaptureIdValue, L"DEFAULT");  // the render choice is missing
+    ASSERT_TRUE(program.Start(L"--startup"));
+    EXPECT_EQ(program.WaitForExit(), 0);
+    EXPECT_EQ(FindProgramWindow(), nullptr);
+    Lines log = program.LogLines();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[4], "[INFO ] [app] 命令行=--startup");
+    EXPECT_EQ(log[5], "[INFO ] [app] 启动方式=开机自启（窗口隐藏，常驻托盘）");
+    EXPECT_EQ(log.back(), "[WARN ] [app] 开机自启但尚未保存过通道选择，本次不启动界面（等用户手动设置一次）");
+  }
+  varn::WriteSettingString(varn::kRenderIdValue, L"DEFAULT");
+  ProgramRun program(dir);
+  ASSERT_TRUE(program.Start(L"--startup"));
+  HWND window = program.WaitForWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 5000));
+  EXPECT_FALSE(IsWindowVisible(window)) << "a logon start stays hidden";
+  ExitThroughTray(program);
+}
+
+TEST_F(Program, TaskbarCreatedBringsTheTrayIconBack) {
+  ProgramRun program(dir);
+  ASSERT_TRUE(program.Start());
+  HWND window = program.WaitForWindow();
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 5000));
+
+  // The shell forgets the icon, as when Explorer restarts, and then announces itself.
+  NOTIFYICONDATAW gone{};
+  gone.cbSize = sizeof(gone);
+  gone.hWnd = window;
+  gone.uID = 1;
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &gone));
+  ASSERT_FALSE(TrayIconExists(window));
+  PostMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 5000));
+  ExitThroughTray(program);
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+#include "support/program.h"
+
+#include <shellapi.h>
+
+namespace testing_support {
+
+namespace {
+constexpr wchar_t kWindowClass[] = L"VARNListenFixWindow";
+}
+
+ProgramRun::ProgramRun(const TempDir& scratch) {
+  appDir_ = scratch / L"app";
+  CreateDirectoryW(appDir_.c_str(), nullptr);
+  std::wstring tests = ThisExeDirectory();
+  std::wstring build = tests.substr(0, tests.find_last_of(L"\\/"));
+  programPath_ = appDir_ + L"\\VARNListenFix.exe";
+  CopyFileW((build + L"\\VARNListenFix.exe").c_str(), programPath_.c_str(), FALSE);
+  CopyFileW(SimProgram(L"SoundVolumeView.exe").c_str(), (appDir_ + L"\\SoundVolumeView.exe").c_str(), FALSE);
+}
+
+ProgramRun::~ProgramRun() {
+  if (process_.hProcess != nullptr) {
+    if (Running()) {
+      TerminateProcess(process_.hProcess, 99);
+      WaitForSingleObject(process_.hProcess, 5000);
+    }
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+  }
+}
+
+bool ProgramRun::Start(const std::wstring& arguments) {
+  std::wstring commandLine = L"\"" + programPath_ + L"\"";
+  if (!arguments.empty()) commandLine += L" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  window_ = nullptr;
+  return CreateProcessW(programPath_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        appDir_.c_str(), &startup, &process_) != FALSE;
+}
+
+HWND ProgramRun::WaitForWindow(DWORD timeoutMs) {
+  WaitUntil([&] {
+    HWND candidate = FindProgramWindow();
+    DWORD owner = 0;
+    if (candidate != nullptr) GetWindowThreadProcessId(candidate, &owner);
+    if (owner == process_.dwProcessId) window_ = candidate;
+    return window_ != nullptr || !Running();
+  }, timeoutMs);
+  return window_;
+}
+
+int ProgramRun::WaitForExit(DWORD timeoutMs) {
+  if (process_.hProcess == nullptr) return -1;
+  if (WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
+  DWORD code = 0;
+  GetExitCodeProcess(process_.hProcess, &code);
+  return static_cast<int>(code);
+}
+
+bool ProgramRun::Running() const {
+  return process_.hProcess != nullptr && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+void ProgramRun::PostCommand(int id) {
+  if (window_ != nullptr) PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+}
+
+std::wstring ProgramRun::LogPath() const { return appDir_ + L"\\VARNListenFix.log"; }
+
+std::vector<std::string> ProgramRun::LogLines() const {
+  std::vector<std::string> lines;
+  for (const std::string& line : SplitCrLfLines(ReadBytes(LogPath()))) {
+    lines.push_back(line.size() > 24 ? line.substr(24) : line);
+  }
+  return lines;
+}
+
+HWND FindProgramWindow() { return FindWindowW(kWindowClass, nullptr); }
+
+bool TrayIconExists(HWND window, UINT id) {
+  NOTIFYICONDATAW probe{};
+  probe.cbSize = sizeof(probe);
+  probe.hWnd = window;
+  probe.uID = id;
+  probe.uFlags = 0;
+  return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+}
+
+}  // namespace testing_support

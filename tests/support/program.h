@@ -1,0 +1,48 @@
+#pragma once
+// Runs the real VARNListenFix.exe the way a user would: from its own folder with the stand-in
+// sound tool beside it, on the simulated world of the calling test. The program is driven
+// through its window (posted commands) and observed through its log, exit code and window.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace testing_support {
+
+class ProgramRun {
+ public:
+  // Copies the program and the stand-in tool into <scratch>\app.
+  explicit ProgramRun(const TempDir& scratch);
+  ~ProgramRun();  // a program still running is killed
+  ProgramRun(const ProgramRun&) = delete;
+  ProgramRun& operator=(const ProgramRun&) = delete;
+
+  bool Start(const std::wstring& arguments = L"");
+  // The program's main window once it exists (and belongs to this process), or null.
+  HWND WaitForWindow(DWORD timeoutMs = 20000);
+  // The exit code, or -1 when the process did not end in time.
+  int WaitForExit(DWORD timeoutMs = 30000);
+  bool Running() const;
+  void PostCommand(int id);
+
+  const std::wstring& ProgramPath() const { return programPath_; }
+  std::wstring LogPath() const;
+  // Log lines without their time stamps ("[INFO ] [app] ...").
+  std::vector<std::string> LogLines() const;
+
+ private:
+  std::wstring appDir_;
+  std::wstring programPath_;
+  PROCESS_INFORMATION process_{};
+  HWND window_ = nullptr;
+};
+
+// Any running main window of the program, whichever process owns it.
+HWND FindProgramWindow();
+// Whether the shell has an icon for this window and id.
+bool TrayIconExists(HWND window, UINT id = 1);
+
+}  // namespace testing_support
