@@ -133,4 +133,35 @@ TEST_F(Program, TaskbarCreatedBringsTheTrayIconBack) {
   ExitThroughTray(program);
 }
 
+TEST_F(Program, TrayClicksRestoreTheWindowOrOpenTheMenu) {
+  ProgramRun program(dir);
+  ASSERT_TRUE(program.Start());
+  HWND window = program.WaitForWindow();
+  ASSERT_NE(window, nullptr);
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, 5000));
+
+  // A single click does nothing; a double click brings the window back.
+  PostMessageW(window, 0x8001, 0, MAKELPARAM(WM_LBUTTONDOWN, 1));
+  PostMessageW(window, 0x8001, 0, MAKELPARAM(WM_LBUTTONUP, 1));
+  Sleep(500);
+  EXPECT_FALSE(IsWindowVisible(window));
+  PostMessageW(window, 0x8001, 0, MAKELPARAM(WM_LBUTTONDBLCLK, 1));
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000));
+
+  // A right click opens the tray menu; Escape closes it and the program goes on.
+  for (UINT event : {static_cast<UINT>(WM_RBUTTONUP), static_cast<UINT>(WM_CONTEXTMENU)}) {
+    PostMessageW(window, 0x8001, 0, MAKELPARAM(event, 1));
+    HWND menu = nullptr;
+    EXPECT_TRUE(WaitUntil([&] { return (menu = FindWindowW(L"#32768", nullptr)) != nullptr && IsWindowVisible(menu); }, 5000))
+        << "menu for event " << event;
+    if (menu != nullptr) PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_TRUE(WaitUntil([&] {
+      HWND open = FindWindowW(L"#32768", nullptr);
+      return open == nullptr || !IsWindowVisible(open);
+    }, 5000));
+  }
+  ExitThroughTray(program);
+}
+
 }  // namespace
