@@ -5,9 +5,7 @@
 
 #include "audio/endpoints.h"
 #include "controller/connect_request.h"
-#include "log/log.h"
 #include "routes/endpoint_control.h"
-#include "routes/tool_runner.h"
 #include "support/sim_fixture.h"
 
 using namespace testing_support;
@@ -19,21 +17,14 @@ class EndpointControl : public SimulatedWorldTest {
  protected:
   void SetUp() override {
     SimulatedWorldTest::SetUp();
-    ASSERT_TRUE(CopyFileW(SimProgram(L"SoundVolumeView.exe").c_str(), (dir / L"SoundVolumeView.exe").c_str(), FALSE));
-    varn::OpenLog(dir / L"VARNListenFix.exe");
-    varn::LocateSoundTool(dir / L"VARNListenFix.exe");
+    InstallSoundTool();
     bridgeIn = {L"麦克风 (USB Audio VARN)", Id(L"bridge-in")};
     bridgeOut = {L"扬声器 (USB Audio VARN)", Id(L"bridge-out")};
   }
 
   // Log lines of one tag without their time stamps.
   std::vector<std::string> LogLines(const char* tag) const {
-    std::vector<std::string> lines;
-    std::string mark = std::string("] [") + tag + "] ";
-    for (const std::string& line : SplitCrLfLines(ReadBytes(varn::LogFilePath()))) {
-      if (line.find(mark) != std::string::npos) lines.push_back(line.substr(24));
-    }
-    return lines;
+    return LogLinesContaining(std::string("] [") + tag + "] ");
   }
   std::string Q(const std::wstring& id) const { return Quoted(id); }
 

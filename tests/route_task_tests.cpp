@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/endpoints.h"
-#include "log/log.h"
 #include "routes/route_tasks.h"
-#include "routes/tool_runner.h"
 #include "settings/settings.h"
 #include "support/sim_fixture.h"
 
@@ -23,9 +21,7 @@ class RouteTasks : public SimulatedWorldTest {
   void SetUp() override {
     SimulatedWorldTest::SetUp();
     RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
-    ASSERT_TRUE(CopyFileW(SimProgram(L"SoundVolumeView.exe").c_str(), (dir / L"SoundVolumeView.exe").c_str(), FALSE));
-    varn::OpenLog(dir / L"VARNListenFix.exe");
-    varn::LocateSoundTool(dir / L"VARNListenFix.exe");
+    InstallSoundTool();
     cardIn = {L"线路输入", Id(L"card-in")};
     phoneOut = {L"手机输出", Id(L"phone-out")};
     bridgeIn = {L"VARN录制", Id(L"bridge-in")};
@@ -47,13 +43,6 @@ class RouteTasks : public SimulatedWorldTest {
     return r;
   }
 
-  std::vector<std::string> LogMatching(const std::string& text) const {
-    std::vector<std::string> lines;
-    for (const std::string& line : SplitCrLfLines(ReadBytes(varn::LogFilePath()))) {
-      if (line.find(text) != std::string::npos) lines.push_back(line.substr(24));
-    }
-    return lines;
-  }
   std::string Q(const DeviceIdentity& e) const { return Quoted(e.id); }
 
   varn::Progress progress;
@@ -88,7 +77,7 @@ TEST_F(RouteTasks, ConnectClosesTheStaleRouteBuildsBothAndRemembersTheEndpoints)
   EXPECT_EQ(outcome.balloonTitle, L"已连接");
   EXPECT_EQ(outcome.balloonText, L"两条路由已建立");
   EXPECT_EQ(outcome.balloonIcon, 1);
-  EXPECT_EQ(LogMatching("[work] 进度: ").size(), 1u);
+  EXPECT_EQ(LogLinesContaining("[work] 进度: ").size(), 1u);
   EXPECT_EQ(varn::ReadSettingString(varn::kLastCaptureResolvedValue), cardIn.id);
   EXPECT_EQ(varn::ReadSettingString(varn::kLastRenderResolvedValue), phoneOut.id);
   EXPECT_EQ(varn::ReadSettingString(varn::kLastBridgeCaptureResolvedValue), bridgeIn.id);
@@ -115,7 +104,7 @@ TEST_F(RouteTasks, ConnectWhoseFollowedDefaultStaysTheBridgeIsNotUsable) {
             L"建立侦听未成功。请检查 声卡输入[线路输入] 和 手机输出[手机输出] 是否在线，以及辅助程序（SoundVolumeView.exe）是否完整。");
   EXPECT_EQ(outcome.balloonTitle, L"连接失败");
   EXPECT_EQ(outcome.balloonIcon, 2);
-  EXPECT_TRUE(LogMatching("进度: ").empty()) << "no progress for an unusable request";
+  EXPECT_TRUE(LogLinesContaining("进度: ").empty()) << "no progress for an unusable request";
   for (const std::string& line : Journal()) {
     EXPECT_EQ(line.rfind("/Disable ", 0), 0u) << "only the reclaim's attempts ran: " << line;
   }
@@ -140,7 +129,7 @@ TEST_F(RouteTasks, ReclaimAndReconnectListensOnceAndRemembersOnlyTheChoices) {
   EXPECT_EQ(varn::ReadSettingString(varn::kLastRenderResolvedValue), phoneOut.id);
   EXPECT_TRUE(varn::ReadSettingString(varn::kLastBridgeCaptureResolvedValue).empty());
   EXPECT_TRUE(varn::ReadSettingString(varn::kLastBridgeRenderResolvedValue).empty());
-  Lines summary = LogMatching("默认设备夺回重连结束");
+  Lines summary = LogLinesContaining("默认设备夺回重连结束");
   ASSERT_EQ(summary.size(), 1u);
   EXPECT_EQ(summary[0], "[INFO ] [route] 默认设备夺回重连结束 夺回成功=1 端点就绪=1 重连成功=1 目标 ①线路输入[" +
                             Utf8(cardIn.id) + "]→VARN播放[" + Utf8(bridgeOut.id) + "] ②VARN录制[" +
@@ -154,7 +143,7 @@ TEST_F(RouteTasks, ReclaimAndReconnectListensOnceAndRemembersOnlyTheChoices) {
   EXPECT_EQ(outcome.balloonTitle, L"系统默认设备已恢复");
   EXPECT_EQ(outcome.balloonText, L"重新侦听未成功，请点击立即连接。");
   EXPECT_EQ(outcome.balloonIcon, 2);
-  EXPECT_NE(LogMatching("默认设备夺回重连结束").back().find("夺回成功=1 端点就绪=0 重连成功=0"), std::string::npos);
+  EXPECT_NE(LogLinesContaining("默认设备夺回重连结束").back().find("夺回成功=1 端点就绪=0 重连成功=0"), std::string::npos);
 }
 
 TEST_F(RouteTasks, CancelStopsAtTheFirstFailedSwitchOff) {
@@ -221,7 +210,7 @@ TEST_F(RouteTasks, EnableBridgeAndAMissingTool) {
   EXPECT_TRUE(outcome.ok);
   EXPECT_FALSE(outcome.updateStatus);
   EXPECT_EQ(Journal(), Lines{"/Enable " + Q(bridgeIn)});
-  EXPECT_EQ(LogMatching("进度: ").at(0), "[INFO ] [work] 进度: 检测到 VARN 被禁用，正在确认启用...");
+  EXPECT_EQ(LogLinesContaining("进度: ").at(0), "[INFO ] [work] 进度: 检测到 VARN 被禁用，正在确认启用...");
 
   // Without the tool every body still ends with a failed outcome.
   ASSERT_TRUE(DeleteFileW((dir / L"SoundVolumeView.exe").c_str()));
@@ -229,7 +218,7 @@ TEST_F(RouteTasks, EnableBridgeAndAMissingTool) {
   EXPECT_FALSE(varn::CancelTaskBody(cardIn, bridgeIn, progress).ok);
   ASSERT_EQ(Audiosim(L"disable bridge-out"), 0);
   EXPECT_FALSE(varn::EnableBridgeTaskBody(progress).ok);
-  EXPECT_FALSE(LogMatching("辅助程序 SoundVolumeView.exe 缺失").empty());
+  EXPECT_FALSE(LogLinesContaining("辅助程序 SoundVolumeView.exe 缺失").empty());
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "audio/device_identity.h"
-#include "log/log.h"
 #include "routes/listen_routes.h"
 #include "routes/tool_runner.h"
 #include "support/sim_fixture.h"
@@ -19,9 +18,7 @@ class Routes : public SimulatedWorldTest {
  protected:
   void SetUp() override {
     SimulatedWorldTest::SetUp();
-    ASSERT_TRUE(CopyFileW(SimProgram(L"SoundVolumeView.exe").c_str(), (dir / L"SoundVolumeView.exe").c_str(), FALSE));
-    varn::OpenLog(dir / L"VARNListenFix.exe");
-    varn::LocateSoundTool(dir / L"VARNListenFix.exe");
+    InstallSoundTool();
     cardIn = {L"线路输入", Id(L"card-in")};
     bridgeOut = {L"VARN播放", Id(L"bridge-out")};
     bridgeIn = {L"VARN录制", Id(L"bridge-in")};
@@ -44,13 +41,7 @@ class Routes : public SimulatedWorldTest {
     return shortForms;
   }
 
-  std::vector<std::string> RouteLogLines() const {
-    std::vector<std::string> lines;
-    for (const std::string& line : SplitCrLfLines(ReadBytes(varn::LogFilePath()))) {
-      if (line.find("] [route] ") != std::string::npos) lines.push_back(line.substr(24));
-    }
-    return lines;
-  }
+  std::vector<std::string> RouteLogLines() const { return LogLinesContaining("] [route] "); }
 
   DeviceIdentity cardIn, bridgeOut, bridgeIn, phoneOut;
 };

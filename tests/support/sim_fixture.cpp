@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "log/log.h"
+#include "routes/tool_runner.h"
 #include "world.h"
 
 namespace testing_support {
@@ -28,6 +30,20 @@ void SimulatedWorldTest::SetUp() {
 
 void SimulatedWorldTest::TearDown() {
   if (comInitialised_) CoUninitialize();
+}
+
+void SimulatedWorldTest::InstallSoundTool() {
+  ASSERT_TRUE(CopyFileW(SimProgram(L"SoundVolumeView.exe").c_str(), (dir / L"SoundVolumeView.exe").c_str(), FALSE));
+  varn::OpenLog(dir / L"VARNListenFix.exe");
+  varn::LocateSoundTool(dir / L"VARNListenFix.exe");
+}
+
+std::vector<std::string> SimulatedWorldTest::LogLinesContaining(const std::string& text) const {
+  std::vector<std::string> lines;
+  for (const std::string& line : SplitCrLfLines(ReadBytes(varn::LogFilePath()))) {
+    if (line.find(text) != std::string::npos) lines.push_back(line.substr(24));
+  }
+  return lines;
 }
 
 void SimulatedWorldTest::SetFaults(const std::string& rules) {

@@ -17,6 +17,12 @@ class SimulatedWorldTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // Puts the stand-in sound tool beside a program in the scratch directory and points the log
+  // and the tool runner there, as the program's start-up does.
+  void InstallSoundTool();
+  // Lines of the program's log that contain the text, without their time stamps.
+  std::vector<std::string> LogLinesContaining(const std::string& text) const;
+
   void SetFaults(const std::string& rules);
   std::vector<std::string> Journal() const;
   // The id of an endpoint of the world by alias ("card-in", "bridge-out", ...).
