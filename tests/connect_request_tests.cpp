@@ -41,8 +41,8 @@ TEST(ConnectRequest, DescribeIdentityShowsWhatIsKnown) {
   };
   const std::wstring id = L"{0.0.1.00000000}.{8d3c6f2a-51b0-4c7e-9a61-0c5a1e7d2b01}";
   const std::vector<Case> cases = {
-      {{L"线路输入 (Realtek)", id}, L"线路输入 (Realtek)[" + id + L"]"},
-      {{L"线路输入 (Realtek)", L""}, L"线路输入 (Realtek)"},
+      {{L"线路输入 (HD Audio)", id}, L"线路输入 (HD Audio)[" + id + L"]"},
+      {{L"线路输入 (HD Audio)", L""}, L"线路输入 (HD Audio)"},
       {{L"", L"x"}, L"x"},
       {{L"", L""}, L"(空)"},
       // Data, not a format: directives stay literal.
@@ -62,7 +62,7 @@ TEST(ConnectRequest, DescribeRoutesOfAnEmptySelection) {
 
 TEST(ConnectRequest, DescribeRoutesReadsEachEndpointInRouteOrder) {
   ConnectRequest request;
-  request.capture = {L"线路输入 (Realtek)", L"{cap}"};
+  request.capture = {L"线路输入 (HD Audio)", L"{cap}"};
   request.render = {L"耳机 100%", L""};
   request.bridgeCapture = {L"", L"{varn-in}"};
   request.bridgeRender = {L"VARN播放 (USB Audio VARN)", L"{varn-out}"};
@@ -70,7 +70,7 @@ TEST(ConnectRequest, DescribeRoutesReadsEachEndpointInRouteOrder) {
   request.lastCaptureResolved = L"{not shown}";
   request.successText = L"not shown";
   EXPECT_EQ(varn::DescribeRoutes(request),
-            L"①线路输入 (Realtek)[{cap}]→VARN播放 (USB Audio VARN)[{varn-out}]"
+            L"①线路输入 (HD Audio)[{cap}]→VARN播放 (USB Audio VARN)[{varn-out}]"
             L" ②{varn-in}→耳机 100% 跟随默认(源=1 目标=0)");
 
   request.captureFollowsDefault = false;

@@ -126,7 +126,7 @@ TEST_F(SimulatedAudio, CoreAudioSeesTheDefaultWorldAndEachChange) {
   const std::wstring cardIn = Id(L"card-in"), bridgeIn = Id(L"bridge-in");
   const std::wstring phoneOut = Id(L"phone-out"), bridgeOut = Id(L"bridge-out");
   EXPECT_EQ(ActiveNames(eCapture),
-            (std::vector<std::wstring>{L"线路输入 (Realtek High Definition Audio)", L"麦克风 (USB Audio VARN)"}));
+            (std::vector<std::wstring>{L"线路输入 (High Definition Audio Device)", L"麦克风 (USB Audio VARN)"}));
   EXPECT_EQ(ActiveNames(eRender),
             (std::vector<std::wstring>{L"扬声器 (Phone Audio Adapter)", L"扬声器 (USB Audio VARN)"}));
   EXPECT_EQ(List(eAll, DEVICE_STATEMASK_ALL).size(), 4u);

@@ -48,7 +48,7 @@ TEST_F(Endpoints, ListsStartWithTheDefaultEntryAndFollowEnumerationOrder) {
   ASSERT_EQ(capture.size(), 3u);
   EXPECT_EQ(capture[0].name, L"默认设备");
   EXPECT_EQ(capture[0].id, Id(L"card-in"));
-  EXPECT_EQ(capture[1].name, L"线路输入 (Realtek High Definition Audio)");
+  EXPECT_EQ(capture[1].name, L"线路输入 (High Definition Audio Device)");
   EXPECT_EQ(capture[1].id, Id(L"card-in"));
   EXPECT_EQ(capture[2].id, Id(L"bridge-in"));
   EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"phone-out"));

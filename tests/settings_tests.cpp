@@ -134,7 +134,7 @@ TEST_F(SettingsKey, StringsAreStoredAsRegSzWithTheirTerminator) {
   const std::wstring device = L"DEVICE:{0.0.1.00000000}.{8d3c6f2a-51b0-4c7e-9a61-0c5a1e7d2b01}";
   varn::WriteSettingString(varn::kCaptureIdValue, L"DEFAULT");
   varn::WriteSettingString(varn::kRenderIdValue, device);
-  varn::WriteSettingString(varn::kCaptureNameValue, L"线路输入 (Realtek)");
+  varn::WriteSettingString(varn::kCaptureNameValue, L"线路输入 (HD Audio)");
   varn::WriteSettingString(varn::kRenderNameValue, L"");
 
   RawValue captureId = ReadRaw(varn::kCaptureIdValue);
@@ -147,7 +147,7 @@ TEST_F(SettingsKey, StringsAreStoredAsRegSzWithTheirTerminator) {
 
   EXPECT_EQ(varn::ReadSettingString(varn::kCaptureIdValue), L"DEFAULT");
   EXPECT_EQ(varn::ReadSettingString(varn::kRenderIdValue), device);
-  EXPECT_EQ(varn::ReadSettingString(varn::kCaptureNameValue), L"线路输入 (Realtek)");
+  EXPECT_EQ(varn::ReadSettingString(varn::kCaptureNameValue), L"线路输入 (HD Audio)");
   EXPECT_EQ(varn::ReadSettingString(varn::kRenderNameValue), L"");
   EXPECT_EQ(varn::ReadSettingString(varn::kLastCaptureResolvedValue), L"") << "never written";
 

@@ -238,7 +238,7 @@ World DefaultWorld() {
     world.endpoints.push_back(e);
   };
   add(L"{0.0.1.00000000}.{8d3c6f2a-51b0-4c7e-9a61-0c5a1e7d2b01}", kCapture, L"card-in", L"card",
-      L"线路输入 (Realtek High Definition Audio)");
+      L"线路输入 (High Definition Audio Device)");
   add(L"{0.0.1.00000000}.{3f9e2b7c-8a14-4d52-b0c3-7e61d9a45c02}", kCapture, L"bridge-in", L"bridge",
       L"麦克风 (USB Audio VARN)");
   add(L"{0.0.0.00000000}.{c2a47e19-6d3b-4f80-8e25-1b9f0c7a6d03}", kRender, L"phone-out", L"phone",
