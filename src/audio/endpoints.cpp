@@ -14,26 +14,32 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-// Ids of the flow's endpoints in one state, with their names when readable.
-std::vector<DeviceIdentity> EnumerateInState(int flow, DWORD state) {
+// The flow's endpoints in the given states, in the platform's order. An endpoint whose id
+// cannot be read is left out; so is one without a readable name when the name is required,
+// otherwise its name stays empty.
+std::vector<DeviceIdentity> Enumerate(IMMDeviceEnumerator* enumerator, int flow, DWORD states,
+                                      bool requireName) {
   std::vector<DeviceIdentity> found;
-  ComPtr<IMMDeviceEnumerator> enumerator = CreateDeviceEnumerator();
   ComPtr<IMMDeviceCollection> devices;
-  if (!enumerator ||
-      FAILED(enumerator->EnumAudioEndpoints(static_cast<EDataFlow>(flow), state, &devices))) {
+  UINT count = 0;
+  if (enumerator == nullptr ||
+      FAILED(enumerator->EnumAudioEndpoints(static_cast<EDataFlow>(flow), states, &devices)) ||
+      FAILED(devices->GetCount(&count))) {
     return found;
   }
-  UINT count = 0;
-  if (FAILED(devices->GetCount(&count))) return found;
   for (UINT i = 0; i < count; ++i) {
     ComPtr<IMMDevice> device;
-    if (FAILED(devices->Item(i, &device))) continue;
     DeviceIdentity identity;
-    if (!ReadDeviceId(device.Get(), identity.id)) continue;
-    ReadFriendlyName(device.Get(), identity.name);
+    if (FAILED(devices->Item(i, &device))) continue;
+    bool named = ReadFriendlyName(device.Get(), identity.name);
+    if ((requireName && !named) || !ReadDeviceId(device.Get(), identity.id)) continue;
     found.push_back(identity);
   }
   return found;
+}
+
+std::vector<DeviceIdentity> DisabledEndpoints(int flow) {
+  return Enumerate(CreateDeviceEnumerator().Get(), flow, DEVICE_STATE_DISABLED, false);
 }
 
 }  // namespace
@@ -42,25 +48,11 @@ std::vector<DeviceIdentity> EnumerateInState(int flow, DWORD state) {
 // empty): every consumer treats index 0 as "follow the default", so a real endpoint must
 // never slide into that place.
 std::vector<DeviceIdentity> ListEndpoints(int flow) {
-  std::vector<DeviceIdentity> list;
   ComPtr<IMMDeviceEnumerator> enumerator = CreateDeviceEnumerator();
-  if (!enumerator) return list;
-  list.push_back({kDefaultEntryName, DefaultEndpointIdFrom(enumerator.Get(), flow)});
-  ComPtr<IMMDeviceCollection> devices;
-  if (FAILED(enumerator->EnumAudioEndpoints(static_cast<EDataFlow>(flow), DEVICE_STATE_ACTIVE,
-                                            &devices))) {
-    return list;
-  }
-  UINT count = 0;
-  if (FAILED(devices->GetCount(&count))) return list;
-  for (UINT i = 0; i < count; ++i) {
-    ComPtr<IMMDevice> device;
-    DeviceIdentity identity;
-    if (FAILED(devices->Item(i, &device)) || !ReadFriendlyName(device.Get(), identity.name) ||
-        !ReadDeviceId(device.Get(), identity.id)) {
-      continue;
-    }
-    list.push_back(identity);
+  if (!enumerator) return {};
+  std::vector<DeviceIdentity> list{{kDefaultEntryName, DefaultEndpointIdFrom(enumerator.Get(), flow)}};
+  for (DeviceIdentity& entry : Enumerate(enumerator.Get(), flow, DEVICE_STATE_ACTIVE, true)) {
+    list.push_back(std::move(entry));
   }
   return list;
 }
@@ -77,7 +69,7 @@ std::optional<DeviceIdentity> FindBridge(const std::vector<DeviceIdentity>& list
 }
 
 std::wstring FindDisabledBridgeId(int flow) {
-  for (const DeviceIdentity& e : EnumerateInState(flow, DEVICE_STATE_DISABLED)) {
+  for (const DeviceIdentity& e : DisabledEndpoints(flow)) {
     if (NameIsBridge(e.name)) return e.id;
   }
   return std::wstring();
@@ -98,7 +90,7 @@ bool IsActiveEndpoint(const std::wstring& id, int flow) {
 
 bool IsDisabledEndpoint(const std::wstring& id, int flow) {
   if (id.empty()) return false;
-  for (const DeviceIdentity& e : EnumerateInState(flow, DEVICE_STATE_DISABLED)) {
+  for (const DeviceIdentity& e : DisabledEndpoints(flow)) {
     if (e.id == id) return true;
   }
   return false;
