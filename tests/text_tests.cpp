@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "log/scoped_lock.h"
 #include "log/text.h"
 
 namespace {
@@ -76,6 +77,35 @@ TEST(Utf16ToUtf8, EncodesEveryRangeAndReplacesLoneSurrogates) {
        "\xEF\xBF\xBD\xF0\x90\x80\x80"},
   };
   for (const Case& c : cases) EXPECT_EQ(varn::Utf16ToUtf8(c.input), c.expected);
+}
+
+}  // namespace
+
+namespace {
+
+SRWLOCK guarded = SRWLOCK_INIT;
+
+DWORD WINAPI TryTakeGuarded(void*) {
+  if (!TryAcquireSRWLockExclusive(&guarded)) return 0;
+  ReleaseSRWLockExclusive(&guarded);
+  return 1;
+}
+
+DWORD TryFromOtherThread() {
+  HANDLE thread = CreateThread(nullptr, 0, TryTakeGuarded, nullptr, 0, nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  DWORD taken = 2;
+  GetExitCodeThread(thread, &taken);
+  CloseHandle(thread);
+  return taken;
+}
+
+TEST(ScopedExclusiveLock, HoldsTheLockForExactlyItsScope) {
+  {
+    varn::ScopedExclusiveLock scope(guarded);
+    EXPECT_EQ(TryFromOtherThread(), 0u) << "held inside the scope";
+  }
+  EXPECT_EQ(TryFromOtherThread(), 1u) << "released at its end";
 }
 
 }  // namespace

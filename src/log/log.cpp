@@ -5,6 +5,7 @@
 #include <cwchar>
 
 #include "log/path.h"
+#include "log/scoped_lock.h"
 #include "log/text.h"
 
 namespace varn {
@@ -29,13 +30,6 @@ struct LogState {
 LogState state;
 // A slim lock needs no creation step, so the first use from any thread is safe.
 SRWLOCK lock = SRWLOCK_INIT;
-
-struct LockScope {
-  LockScope() { AcquireSRWLockExclusive(&lock); }
-  ~LockScope() { ReleaseSRWLockExclusive(&lock); }
-  LockScope(const LockScope&) = delete;
-  LockScope& operator=(const LockScope&) = delete;
-};
 
 HANDLE OpenForAppend(const std::wstring& path) {
   return CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -93,7 +87,7 @@ void RotateIfLarge() {
 }
 
 void AppendRecord(const std::string& bytes) {
-  LockScope scope;
+  ScopedExclusiveLock scope(lock);
   if (state.lineCounter >= kLinesPerRotationCheck) {
     state.lineCounter = 0;
     RotateIfLarge();
@@ -115,7 +109,7 @@ void OpenLog(const std::wstring& programPath) {
     path = FallbackLogPath();
     fallback = !path.empty();
   }
-  LockScope scope;
+  ScopedExclusiveLock scope(lock);
   state.path = path;
   state.fallback = fallback;
   state.enabled = !path.empty();

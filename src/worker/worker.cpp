@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "log/log.h"
+#include "log/scoped_lock.h"
 #include "log/text.h"
 
 namespace varn {
@@ -56,13 +57,6 @@ SRWLOCK lock = SRWLOCK_INIT;
 // The generation the calling thread works for; 0 on every thread that is no worker.
 thread_local unsigned servedGeneration = 0;
 
-struct LockScope {
-  LockScope() { AcquireSRWLockExclusive(&lock); }
-  ~LockScope() { ReleaseSRWLockExclusive(&lock); }
-  LockScope(const LockScope&) = delete;
-  LockScope& operator=(const LockScope&) = delete;
-};
-
 // The thread owns its own copy of the wake event: a stop that gives up after 20000 ms closes
 // the shared handle while the thread may still come back to wait on it.
 struct ThreadContext {
@@ -88,7 +82,7 @@ WorkerTask TakePendingLocked() {
 
 // False when this thread is to end: a stop is in progress, or a newer start replaced it.
 bool TakeNextTask(unsigned generation, TakenTask& taken) {
-  LockScope scope;
+  ScopedExclusiveLock scope(lock);
   if (state.stopping || state.generation != generation) return false;
   taken.log = state.pendingLog;
   taken.name = std::move(state.pendingName);
@@ -134,7 +128,7 @@ void PublishOutcome(WorkerOutcome&& outcome, unsigned generation) {
   HWND target = nullptr;
   UINT message = 0;
   {
-    LockScope scope;
+    ScopedExclusiveLock scope(lock);
     if (state.generation != generation) return;
     state.outcome = std::move(outcome);
     state.busy = false;
@@ -191,7 +185,7 @@ void Progress::ReportProgress(const std::wstring& text) const {
   HWND target = nullptr;
   UINT message = 0;
   {
-    LockScope scope;
+    ScopedExclusiveLock scope(lock);
     if (servedGeneration != 0 && servedGeneration != state.generation) return;
     state.progress = text;
     state.progressReady = true;
@@ -206,7 +200,7 @@ void StartWorker(HWND window, UINT progressMsg, UINT doneMsg) {
   WorkerTask discarded;
   unsigned generation = 0;
   {
-    LockScope scope;
+    ScopedExclusiveLock scope(lock);
     state.target = window;
     state.progressMsg = progressMsg;
     state.doneMsg = doneMsg;
@@ -238,7 +232,7 @@ void StartWorker(HWND window, UINT progressMsg, UINT doneMsg) {
     CloseHandle(wake);
     return;
   }
-  LockScope scope;
+  ScopedExclusiveLock scope(lock);
   state.thread = thread;
   state.wake = wake;
 }
@@ -249,7 +243,7 @@ void StopWorker() {
   HANDLE thread = nullptr;
   HANDLE wake = nullptr;
   {
-    LockScope scope;
+    ScopedExclusiveLock scope(lock);
     discarded = TakePendingLocked();
     state.target = nullptr;
     thread = state.thread;
@@ -266,7 +260,7 @@ void StopWorker() {
   WaitForSingleObject(thread, kStopWaitMs);
   CloseHandle(thread);
   CloseHandle(wake);
-  LockScope scope;
+  ScopedExclusiveLock scope(lock);
   state.thread = nullptr;
   state.wake = nullptr;
 }
@@ -276,7 +270,7 @@ bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name) {
   std::wstring nameText = name != nullptr ? name : L"";
   HANDLE wake = nullptr;
   {
-    LockScope scope;
+    ScopedExclusiveLock scope(lock);
     if (state.busy || state.pendingTask || state.stopping || state.thread == nullptr) return false;
     state.pendingTask = std::move(task);
     state.pendingLog = logTask;
@@ -289,12 +283,12 @@ bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name) {
 }
 
 bool IsWorkerBusy() {
-  LockScope scope;
+  ScopedExclusiveLock scope(lock);
   return state.busy;
 }
 
 bool TakeOutcome(WorkerOutcome& outcome) {
-  LockScope scope;
+  ScopedExclusiveLock scope(lock);
   if (!state.outcomeReady) return false;
   outcome = std::move(state.outcome);
   state.outcome = WorkerOutcome();
@@ -303,7 +297,7 @@ bool TakeOutcome(WorkerOutcome& outcome) {
 }
 
 bool TakeProgressText(std::wstring& text) {
-  LockScope scope;
+  ScopedExclusiveLock scope(lock);
   if (!state.progressReady) return false;
   text = std::move(state.progress);
   state.progress.clear();
