@@ -28,6 +28,12 @@ class Program : public SimulatedWorldTest {
     SimulatedWorldTest::TearDown();
   }
 
+  // Starts the program and waits for its main window; null when none came.
+  HWND StartAndWaitForWindow(ProgramRun& program, const std::wstring& arguments = L"") {
+    if (!program.Start(arguments)) return nullptr;
+    return program.WaitForWindow();
+  }
+
   // Ends a running program through the tray's exit command.
   void ExitThroughTray(ProgramRun& program) {
     program.PostCommand(205);
@@ -44,8 +50,7 @@ class Program : public SimulatedWorldTest {
 
 TEST_F(Program, StartWritesTheBannerAndTheTrayExitEndsWithCodeZero) {
   ProgramRun program(dir);
-  ASSERT_TRUE(program.Start());
-  HWND window = program.WaitForWindow();
+  HWND window = StartAndWaitForWindow(program);
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000));
   EXPECT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 5000)) << "the tray icon is there";
@@ -76,8 +81,7 @@ TEST_F(Program, StartWritesTheBannerAndTheTrayExitEndsWithCodeZero) {
 
 TEST_F(Program, ASecondStartShowsTheFirstWindowAndEndsSilently) {
   ProgramRun first(dir);
-  ASSERT_TRUE(first.Start());
-  HWND window = first.WaitForWindow();
+  HWND window = StartAndWaitForWindow(first);
   ASSERT_NE(window, nullptr);
   PostMessageW(window, WM_CLOSE, 0, 0);
   ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, 5000));
@@ -106,8 +110,7 @@ TEST_F(Program, LogonStartNeedsSavedChoices) {
   }
   varn::WriteSettingString(varn::kRenderIdValue, L"DEFAULT");
   ProgramRun program(dir);
-  ASSERT_TRUE(program.Start(L"--startup"));
-  HWND window = program.WaitForWindow();
+  HWND window = StartAndWaitForWindow(program, L"--startup");
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 5000));
   EXPECT_FALSE(IsWindowVisible(window)) << "a logon start stays hidden";
@@ -116,8 +119,7 @@ TEST_F(Program, LogonStartNeedsSavedChoices) {
 
 TEST_F(Program, TaskbarCreatedBringsTheTrayIconBack) {
   ProgramRun program(dir);
-  ASSERT_TRUE(program.Start());
-  HWND window = program.WaitForWindow();
+  HWND window = StartAndWaitForWindow(program);
   ASSERT_NE(window, nullptr);
   ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 5000));
 
@@ -135,8 +137,7 @@ TEST_F(Program, TaskbarCreatedBringsTheTrayIconBack) {
 
 TEST_F(Program, TrayClicksRestoreTheWindowOrOpenTheMenu) {
   ProgramRun program(dir);
-  ASSERT_TRUE(program.Start());
-  HWND window = program.WaitForWindow();
+  HWND window = StartAndWaitForWindow(program);
   ASSERT_NE(window, nullptr);
   PostMessageW(window, WM_CLOSE, 0, 0);
   ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, 5000));
