@@ -11,14 +11,14 @@ namespace varn {
 namespace {
 
 // The worker rewrites the resolved-id values while the window thread may be reading them, so
-// a value can grow between the size query and the data query. The registry then refuses the
-// short buffer (ERROR_MORE_DATA) and we start over with a fresh size; a few rounds are plenty.
+// a value can grow between measuring it and fetching it; the registry then refuses the short
+// buffer (ERROR_MORE_DATA). The buffer grows past both the size now reported and twice its
+// old size, so a writer switching between texts cannot win the race again and again; after
+// a few rounds the read gives up and counts as absent.
 constexpr int kStringReadAttempts = 8;
 
-// One read of a REG_SZ value: the bytes as stored, cut to whole characters. Sets `retry` when
-// the value grew past the buffer in the meantime.
-std::wstring QueryStringOnce(HKEY key, const wchar_t* valueName, bool& retry) {
-  retry = false;
+// A REG_SZ value as stored, cut to whole characters; empty for anything else.
+std::wstring QueryString(HKEY key, const wchar_t* valueName) {
   DWORD type = 0;
   DWORD bytes = 0;
   if (RegQueryValueExW(key, valueName, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
@@ -28,19 +28,23 @@ std::wstring QueryStringOnce(HKEY key, const wchar_t* valueName, bool& retry) {
   // Another tool may have stored an odd number of bytes. The registry copies every byte it
   // reports, so the buffer is rounded up to whole characters, plus one spare.
   std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1, L'\0');
-  size_t capacity = buffer.size() * sizeof(wchar_t);
-  if (capacity > MAXDWORD) return std::wstring();
-  DWORD received = static_cast<DWORD>(capacity);
-  LONG rc = RegQueryValueExW(key, valueName, nullptr, &type,
-                             reinterpret_cast<BYTE*>(buffer.data()), &received);
-  if (rc == ERROR_MORE_DATA) {
-    retry = true;
-    return std::wstring();
+  for (int attempt = 0; attempt < kStringReadAttempts; ++attempt) {
+    size_t capacity = buffer.size() * sizeof(wchar_t);
+    if (capacity > MAXDWORD) return std::wstring();
+    DWORD received = static_cast<DWORD>(capacity);
+    LONG rc = RegQueryValueExW(key, valueName, nullptr, &type,
+                               reinterpret_cast<BYTE*>(buffer.data()), &received);
+    if (rc == ERROR_MORE_DATA) {
+      size_t needed = received / sizeof(wchar_t) + 1;
+      buffer.assign(needed > buffer.size() * 2 ? needed : buffer.size() * 2, L'\0');
+      continue;
+    }
+    // The type is checked again: the value may have been replaced by one of another type.
+    if (rc != ERROR_SUCCESS || type != REG_SZ) return std::wstring();
+    if (received > capacity) received = static_cast<DWORD>(capacity);
+    return std::wstring(buffer.data(), received / sizeof(wchar_t));
   }
-  // The type is checked again: the value may have been replaced by one of another type.
-  if (rc != ERROR_SUCCESS || type != REG_SZ) return std::wstring();
-  if (received > capacity) received = static_cast<DWORD>(capacity);
-  return std::wstring(buffer.data(), received / sizeof(wchar_t));
+  return std::wstring();
 }
 
 void WriteDword(const wchar_t* valueName, std::uint32_t value) {
@@ -57,12 +61,7 @@ void WriteDword(const wchar_t* valueName, std::uint32_t value) {
 std::wstring ReadSettingString(const wchar_t* valueName) {
   RegistryKey key = OpenRegistryKey(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_READ);
   if (!key.IsOpen()) return std::wstring();
-  std::wstring text;
-  for (int attempt = 0; attempt < kStringReadAttempts; ++attempt) {
-    bool retry = false;
-    text = QueryStringOnce(key.Get(), valueName, retry);
-    if (!retry) break;
-  }
+  std::wstring text = QueryString(key.Get(), valueName);
   while (!text.empty() && text.back() == L'\0') text.pop_back();
   return text;
 }
