@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <vector>
 
 #include "log/path.h"
 #include "log/scoped_lock.h"
@@ -31,9 +32,23 @@ LogState state;
 // A slim lock needs no creation step, so the first use from any thread is safe.
 SRWLOCK lock = SRWLOCK_INIT;
 
+// The program runs elevated, and both places the log may live can be changed by the user: a
+// symbolic link, a junction or a hard link put where the log belongs would make us append to a
+// file of the user's choosing. The last path element is therefore opened as itself, never
+// followed, and used only when it is a plain file with a single name.
 HANDLE OpenForAppend(const std::wstring& path) {
-  return CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return file;
+  BY_HANDLE_FILE_INFORMATION info;
+  constexpr DWORD kNotPlain = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+  if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & kNotPlain) != 0 ||
+      info.nNumberOfLinks != 1) {
+    CloseHandle(file);
+    return INVALID_HANDLE_VALUE;
+  }
+  return file;
 }
 
 bool ProbeAppend(const std::wstring& path) {
@@ -68,29 +83,72 @@ std::wstring FallbackLogPath() {
   return ProbeAppend(path) ? path : std::wstring();
 }
 
-// Runs with the lock held. Errors are ignored on purpose: a rotation that half fails must not
-// stop the line that follows from being written.
-void RotateIfLarge() {
-  if (state.path.empty()) return;
+// Moves the generations that were shifted up by one back down, the lowest first, so that each
+// returns to the place it has just left.
+void UndoShift(const std::vector<int>& shifted) {
+  for (auto n = shifted.rbegin(); n != shifted.rend(); ++n) {
+    MoveFileExW(GenerationPath(*n + 1).c_str(), GenerationPath(*n).c_str(), 0);
+  }
+}
+
+// Runs with the lock held. False when the file is due but could not be rotated.
+//
+// A rename fails while another program holds that file open without delete sharing, as an
+// export reading the generations does. Going on past such a failure would let "current -> .1"
+// replace a .1 that never moved, up to 4 MiB of log gone. So the first failed rename stops the
+// rotation, the generations already moved go back to their places and the current file stays
+// where it is, growing past the limit until a later try succeeds. Only the oldest generation,
+// which every rotation drops, is gone by then.
+bool RotateIfLarge() {
+  if (state.path.empty()) return true;
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(state.path.c_str(), GetFileExInfoStandard, &data)) return;
+  if (!GetFileAttributesExW(state.path.c_str(), GetFileExInfoStandard, &data)) return true;
   ULONGLONG size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  if (size < kRotateAtBytes) return;
+  if (size < kRotateAtBytes) return true;
   DeleteFileW(GenerationPath(kGenerations).c_str());
+  std::vector<int> shifted;
   for (int n = kGenerations - 1; n >= 1; --n) {
     std::wstring from = GenerationPath(n);
-    if (PathExists(from)) {
-      MoveFileExW(from.c_str(), GenerationPath(n + 1).c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (!PathExists(from)) continue;
+    if (!MoveFileExW(from.c_str(), GenerationPath(n + 1).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      UndoShift(shifted);
+      return false;
+    }
+    shifted.push_back(n);
+  }
+  if (!MoveFileExW(state.path.c_str(), GenerationPath(1).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    UndoShift(shifted);
+    return false;
+  }
+  return true;
+}
+
+// One event is one line, whatever text it carries: a device name or a command line with a
+// line break in it must not be able to start a record of its own (a forged "[ERROR]" line in
+// the log a user sends in). Breaks become the separator the status line uses, every other
+// control character U+FFFD. Tabs stay.
+std::wstring OneRecordLine(const std::wstring& message) {
+  std::wstring line;
+  line.reserve(message.size());
+  for (size_t i = 0; i < message.size(); ++i) {
+    wchar_t c = message[i];
+    if (c == L'\r' || c == L'\n') {
+      if (c == L'\r' && i + 1 < message.size() && message[i + 1] == L'\n') ++i;
+      line += L" ｜ ";
+    } else if ((c < 0x20 && c != L'\t') || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+      line += static_cast<wchar_t>(0xFFFD);
+    } else {
+      line += c;
     }
   }
-  MoveFileExW(state.path.c_str(), GenerationPath(1).c_str(), MOVEFILE_REPLACE_EXISTING);
+  return line;
 }
 
 void AppendRecord(const std::string& bytes) {
   ScopedExclusiveLock scope(lock);
   if (state.lineCounter >= kLinesPerRotationCheck) {
-    state.lineCounter = 0;
-    RotateIfLarge();
+    // A rotation that could not be done is tried again by the next record.
+    state.lineCounter = RotateIfLarge() ? 0 : kLinesPerRotationCheck - 1;
   }
   ++state.lineCounter;
   HANDLE file = OpenForAppend(state.path);
@@ -136,7 +194,7 @@ void WriteLog(int level, const wchar_t* tag, const std::wstring& message) {
                                    now.wSecond, now.wMilliseconds, LogLevelName(level),
                                    tag != nullptr ? tag : L"app");
   if (record.size() > 127) record.resize(127);
-  record += message;
+  record += OneRecordLine(message);
   record += L"\r\n";
   std::string bytes = Utf16ToUtf8(record);
   if (bytes.empty()) return;

@@ -15,8 +15,9 @@ enum LogLevel : int { LOG_TRACE = 0, LOG_INFO = 1, LOG_WARN = 2, LOG_ERROR = 3 }
 // before any other thread exists.
 void OpenLog(const std::wstring& programPath);
 
-// The single writer. A null tag prints as "app". The message is written as it stands; it is
-// never used as a format.
+// The single writer. A null tag prints as "app". The message is never used as a format; it is
+// written as it stands except that one record stays one line: a line break inside it (CR LF,
+// CR or LF) is written as " ｜ " and any other control character as U+FFFD.
 void WriteLog(int level, const wchar_t* tag, const std::wstring& message);
 void LogInfo(const wchar_t* tag, const std::wstring& message);
 void LogWarn(const wchar_t* tag, const std::wstring& message);

@@ -16,23 +16,12 @@ std::wstring lastLoggedText;
 DWORD lastLoggedTick = 0;
 bool loggedOnce = false;
 
-// A status text may span lines; the log keeps one line per event.
-std::wstring OneLine(const std::wstring& text) {
-  std::wstring line;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') {
-      line += L" ｜ ";
-      ++i;
-    } else {
-      line += text[i];
-    }
-  }
-  return line;
-}
-
 }  // namespace
 
-void SetStatusText(const std::wstring& text) {
+void SetStatusText(const std::wstring& text) { SetStatusTextAt(text, GetTickCount()); }
+
+// A status text may span lines; the log writer keeps it on one, joined by " ｜ ".
+void SetStatusTextAt(const std::wstring& text, DWORD nowMs) {
   if (text != currentText) {
     currentText = text;
     HWND label = app.mainWindow != nullptr ? GetDlgItem(app.mainWindow, kStatusLabelId) : nullptr;
@@ -43,12 +32,12 @@ void SetStatusText(const std::wstring& text) {
       UpdateWindow(label);
     }
   }
-  DWORD now = GetTickCount();
   // Periodic callers repeat the same text every few seconds; the log needs it once a minute.
-  if (loggedOnce && text == lastLoggedText && now - lastLoggedTick < kRepeatLogIntervalMs) return;
-  LogApp(OneLine(text));
+  // The difference of two tick counts stays right across the 49.7-day wrap.
+  if (loggedOnce && text == lastLoggedText && nowMs - lastLoggedTick < kRepeatLogIntervalMs) return;
+  LogApp(text);
   lastLoggedText = text;
-  lastLoggedTick = now;
+  lastLoggedTick = nowMs;
   loggedOnce = true;
 }
 
