@@ -22,6 +22,41 @@ constexpr DWORD kTerminateWaitMs = 2000;
 std::atomic<bool> shutdownSignalled{false};
 std::wstring soundToolPath;  // written once before the worker exists
 
+// Every child runs inside one job that ends it when the program ends, however the program
+// ends: a hanging tool must not outlive a program that was killed or crashed. The job handle
+// is never closed; the system closes it with the process, and that is what ends the children.
+INIT_ONCE jobOnce = INIT_ONCE_STATIC_INIT;
+HANDLE toolJob = nullptr;
+std::atomic<bool> jobRefusalLogged{false};
+
+BOOL CALLBACK CreateToolJob(INIT_ONCE*, void*, void**) {
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (job == nullptr) return TRUE;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+    CloseHandle(job);
+    return TRUE;
+  }
+  toolJob = job;
+  return TRUE;
+}
+
+// Windows 7 has no nested jobs: when the program itself already runs inside one (a logon task
+// does), the assignment is refused. The tool then runs as before, without the job; that is
+// worth one line per run of the program, not a failed command.
+void AssignToToolJob(HANDLE process) {
+  InitOnceExecuteOnce(&jobOnce, CreateToolJob, nullptr, nullptr);
+  DWORD error = ERROR_INVALID_HANDLE;
+  if (toolJob != nullptr) {
+    if (AssignProcessToJobObject(toolJob, process)) return;
+    error = GetLastError();
+  }
+  if (jobRefusalLogged.exchange(true)) return;
+  LogWarn(L"tool", FormatText(L"外部命令未能放入作业对象，程序意外结束时它不会随之结束 err=%s",
+                              FormatErrorCode(error).c_str()));
+}
+
 // The wait is counted in 50 ms slices rather than measured, so that shutdown is noticed
 // within one slice; a wait that fails at once still uses up a whole slice of the limit.
 bool WaitForChild(HANDLE process, std::uint32_t limitMs, DWORD& exitCode) {
@@ -58,11 +93,16 @@ ChildRun RunChild(const std::wstring& commandLine, const wchar_t* currentDirecto
   writable.push_back(L'\0');
   STARTUPINFOW startupCopy = startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                      nullptr, currentDirectory, &startupCopy, &process)) {
+  // Started suspended and let go only once it is in the job, so that it cannot start children
+  // of its own outside the job first.
+  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE,
+                      CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, currentDirectory, &startupCopy,
+                      &process)) {
     run.startError = GetLastError();
     return run;
   }
+  AssignToToolJob(process.hProcess);
+  ResumeThread(process.hThread);
   run.started = true;
   run.exitCode = presetExitCode;
   run.ended = WaitForChild(process.hProcess, limitMs, run.exitCode);

@@ -140,6 +140,44 @@ int CountProcesses(const std::wstring& directory, const std::wstring& fileName) 
   return count;
 }
 
+namespace {
+// The system handle table (SystemHandleInformation, class 16) as ntdll returns it.
+struct HandleEntry {
+  USHORT processId;
+  USHORT creatorBackTraceIndex;
+  UCHAR objectType;
+  UCHAR attributes;
+  USHORT value;
+  void* object;
+  ULONG access;
+};
+struct HandleTable {
+  ULONG count;
+  HandleEntry entries[1];
+};
+using QuerySystemInformation = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+}  // namespace
+
+int CountOwnHandles() {
+  auto query = reinterpret_cast<QuerySystemInformation>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr) return -1;
+  std::vector<unsigned char> buffer(1 << 20);
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    ULONG needed = 0;
+    LONG status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+    if (status == 0) {
+      const auto* table = reinterpret_cast<const HandleTable*>(buffer.data());
+      int count = 0;
+      USHORT self = static_cast<USHORT>(GetCurrentProcessId());
+      for (ULONG i = 0; i < table->count; ++i) count += table->entries[i].processId == self ? 1 : 0;
+      return count;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+  return -1;
+}
+
 std::string Utf8(const std::wstring& text) { return audiosim::ToUtf8(text); }
 
 std::string Quoted(const std::wstring& text) {

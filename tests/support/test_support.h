@@ -55,6 +55,10 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 // How many running processes have this image file name in this directory.
 int CountProcesses(const std::wstring& directory, const std::wstring& fileName);
 
+// How many handles this process holds, as the system's handle table lists them (Wine answers
+// 0 to GetProcessHandleCount); -1 when the table cannot be read.
+int CountOwnHandles();
+
 std::string Utf8(const std::wstring& text);
 // The UTF-8 text in double quotes, as the sound tool's journal shows an endpoint id.
 std::string Quoted(const std::wstring& text);
