@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/device_identity.h"
+#include "log/log.h"
 #include "routes/listen_routes.h"
 #include "routes/tool_runner.h"
 #include "support/sim_fixture.h"
@@ -43,6 +44,26 @@ class Routes : public SimulatedWorldTest {
 
   std::vector<std::string> RouteLogLines() const { return LogLinesContaining("] [route] "); }
 
+  // A log line's time of day in milliseconds, and for a tool run the time it started (its
+  // line is written when it ends, with its duration).
+  static long TimeOfLine(const std::string& line) {
+    int h = 0, m = 0, s = 0, ms = 0;
+    sscanf(line.c_str() + 11, "%d:%d:%d.%d", &h, &m, &s, &ms);
+    return ((h * 60L + m) * 60L + s) * 1000L + ms;
+  }
+  static long StartOfRun(const std::string& line) {
+    size_t at = line.find("\xE8\x80\x97\xE6\x97\xB6=");  // "耗时="
+    return TimeOfLine(line) - std::stol(line.substr(at + 7));
+  }
+  // Whole log lines, time stamps included, that contain the text.
+  std::vector<std::string> TimedLines(const std::string& text) const {
+    std::vector<std::string> lines;
+    for (const std::string& line : SplitCrLfLines(ReadBytes(varn::LogFilePath()))) {
+      if (line.find(text) != std::string::npos) lines.push_back(line);
+    }
+    return lines;
+  }
+
   DeviceIdentity cardIn, bridgeOut, bridgeIn, phoneOut;
 };
 
@@ -78,6 +99,21 @@ TEST_F(Routes, ThreeFailedAttemptsGiveUpWithWarningsAndAnError) {
                                     "[WARN ] [route] SetListenRoute 第 2 次未成功(关闭)" + ids,
                                     "[WARN ] [route] SetListenRoute 第 3 次未成功(关闭)" + ids,
                                     "[ERROR] [route] SetListenRoute 三次均失败(关闭)" + ids}));
+
+  // Each failure is followed by a longer pause: 250, 500, then 750 ms before giving up. Run
+  // times come from the tick count, which Wine advances in steps of up to 16 ms: the bounds
+  // leave room for that, not for a pause of the wrong length.
+  Lines runs = TimedLines("[tool] SoundVolumeView");
+  Lines route = TimedLines("] [route] ");
+  ASSERT_EQ(runs.size(), 3u);
+  ASSERT_EQ(route.size(), 4u);
+  long pauses[] = {StartOfRun(runs[1]) - TimeOfLine(route[0]), StartOfRun(runs[2]) - TimeOfLine(route[1]),
+                   TimeOfLine(route[3]) - TimeOfLine(route[2])};
+  EXPECT_GE(pauses[0], 220);
+  EXPECT_LT(pauses[0], 480);
+  EXPECT_GE(pauses[1], 460);
+  EXPECT_LT(pauses[1], 730);
+  EXPECT_GE(pauses[2], 710);
 }
 
 TEST_F(Routes, EstablishSwitchesBothRoutesCountTimesAndEndsOn) {
@@ -93,6 +129,11 @@ TEST_F(Routes, EstablishSwitchesBothRoutesCountTimesAndEndsOn) {
                         Utf8(bridgeOut.id) + "] | ②VARN录制[" + Utf8(bridgeIn.id) + "]→手机[" +
                         Utf8(phoneOut.id) + "]");
   EXPECT_EQ(log[1].rfind("[INFO ] [route] 建立侦听完成 连接次数=2 耗时=", 0), 0u) << log[1];
+  // 200 ms after both routes are on, and again after both are off.
+  Lines runs = TimedLines("[tool] SoundVolumeView");
+  ASSERT_EQ(runs.size(), 10u);
+  EXPECT_GE(StartOfRun(runs[4]) - TimeOfLine(runs[3]), 170);
+  EXPECT_GE(StartOfRun(runs[6]) - TimeOfLine(runs[5]), 170);
 
   // The world shows both routes on, through the right targets.
   audiosim::World world;
@@ -122,6 +163,13 @@ TEST_F(Routes, EstablishStopsAtTheFirstRouteThatCannotBeSwitchedOn) {
   SetFaults("SetListenToThisDevice exit=1 from=1\n");
   EXPECT_FALSE(varn::EstablishListenRoutes(cardIn, bridgeOut, bridgeIn, phoneOut, 1));
   EXPECT_EQ(RouteLogLines().back(), "[ERROR] [route] 建立侦听失败：第 1 次开启两条路由不成功");
+
+  // Route 1 cannot be switched off between the passes: route 2 is switched off all the same.
+  ASSERT_TRUE(WriteBytes(dir / L"journal.log", ""));
+  SetFaults("SetListenToThisDevice exit=1 from=3 to=5\n");
+  EXPECT_FALSE(varn::EstablishListenRoutes(cardIn, bridgeOut, bridgeIn, phoneOut, 2));
+  EXPECT_EQ(Commands(), (Lines{"target card bout", "listen card 1", "target bin phone", "listen bin 1",
+                               "listen card 0", "listen card 0", "listen card 0", "listen bin 0"}));
 }
 
 TEST_F(Routes, StopListenRepeatedlyStopsAtTheFirstFailure) {

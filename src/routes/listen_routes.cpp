@@ -70,7 +70,10 @@ bool EstablishListenRoutes(const DeviceIdentity& s1, const DeviceIdentity& t1,
     }
     Sleep(kSwitchPauseMs);
     if (pass == count) break;
-    if (!SetListenRoute(s1, t1, false) || !SetListenRoute(s2, t2, false)) return false;
+    // Both are switched off even when the first refuses, so that route ② is not left playing.
+    bool firstOff = SetListenRoute(s1, t1, false);
+    bool secondOff = SetListenRoute(s2, t2, false);
+    if (!firstOff || !secondOff) return false;
     Sleep(kSwitchPauseMs);
   }
   LogInfo(L"route", FormatText(L"建立侦听完成 连接次数=%d 耗时=%llums", count,
