@@ -135,9 +135,21 @@ TEST_F(SimulatedAudio, CoreAudioSeesTheDefaultWorldAndEachChange) {
     EXPECT_EQ(DefaultId(eRender, role), phoneOut);
   }
 
+  // A name reaches the program exactly as the driver gives it, line breaks included, whether
+  // a test writes the world itself or through the control tool's escapes.
+  const std::wstring forged = L"Card\r\n2026-01-01 00:00:00.000 [ERROR] [app] forged";
+  ASSERT_TRUE(audiosim::UpdateWorld([&](audiosim::World& w) {
+    audiosim::FindEndpoint(w, L"card-in")->name = forged;
+    return true;
+  }));
+  ASSERT_EQ(Audiosim(L"set phone-out \"name=Out\\tA\\\\B\\r\\nC\""), 0);
+  EXPECT_EQ(ActiveNames(eCapture).at(0), forged);
+  EXPECT_EQ(ActiveNames(eRender).at(0), L"Out\tA\\B\r\nC");
+  EXPECT_EQ(ActiveNames(eCapture).size(), 2u);
+
   // Unplugged: gone from the active list, still known as not present, same id.
   ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
-  EXPECT_EQ(ActiveNames(eRender), std::vector<std::wstring>{L"扬声器 (Phone Audio Adapter)"});
+  EXPECT_EQ(ActiveNames(eRender), std::vector<std::wstring>{L"Out\tA\\B\r\nC"});
   std::vector<Seen> all = List(eCapture, DEVICE_STATEMASK_ALL);
   ASSERT_EQ(all.size(), 2u);
   EXPECT_EQ(all[1].id, bridgeIn);
@@ -160,7 +172,7 @@ TEST_F(SimulatedAudio, CoreAudioSeesTheDefaultWorldAndEachChange) {
   // Re-plugged as a new instance: new ids, Windows' numbering, the old ids stay not present.
   ASSERT_EQ(Audiosim(L"replug bridge"), 0);
   EXPECT_EQ(ActiveNames(eRender),
-            (std::vector<std::wstring>{L"扬声器 (Phone Audio Adapter)", L"扬声器 (2- USB Audio VARN)"}));
+            (std::vector<std::wstring>{L"Out\tA\\B\r\nC", L"扬声器 (2- USB Audio VARN)"}));
   std::wstring newBridgeOut = Id(L"bridge-out");
   EXPECT_NE(newBridgeOut, bridgeOut);
   EXPECT_EQ(newBridgeOut.substr(0, 18), L"{0.0.0.00000000}.{");

@@ -33,7 +33,8 @@ constexpr wchar_t kHelp[] =
     L"  mute <endpoint>, unmute <endpoint>\n"
     L"  volume <endpoint> <0..1>    set the master volume scalar\n"
     L"  effects <endpoint> on|off   switch the sound enhancements\n"
-    L"  set <endpoint> <field>=<value>  any field of the world file (volume_stuck=1, effects_locked=1, ...)\n"
+    L"  set <endpoint> <field>=<value>  any field of the world file (volume_stuck=1, effects_locked=1, ...);\n"
+    L"                              \\r \\n \\t \\\\ in a value stand for CR, LF, tab, backslash\n"
     L"  takeover on|off             a plugged or enabled endpoint takes the default (as the bridge does)\n"
     L"  churn <endpoint> <count>    rewrite the world count times (tests of readers)\n"
     L"<endpoint> is an alias (card-in, bridge-out, ...) or an id; <device> is a device key\n"
@@ -89,7 +90,7 @@ int Show() {
     swprintf(line, 1024, L"%-8ls %-11ls %-11ls vol=%3.0f%% mute=%d fx=%ls listen=%d  %ls\n    %ls\n",
              flows[e.flow], e.alias.empty() ? L"-" : e.alias.c_str(),
              StateName(EffectiveState(e, now)), e.volume * 100.0, e.mute ? 1 : 0,
-             e.effectsOn ? L"on" : L"off", e.listen ? 1 : 0, e.name.c_str(), e.id.c_str());
+             e.effectsOn ? L"on" : L"off", e.listen ? 1 : 0, EscapeField(e.name).c_str(), e.id.c_str());
     text += line;
   }
   Print(text);

@@ -52,8 +52,16 @@ std::uint64_t NowMs();
 // The state Windows would report now (a pending enable counts once its time has come).
 std::uint32_t EffectiveState(const Endpoint& endpoint, std::uint64_t nowMs);
 
-// Sets one field by the name it has in the world file ("volume_stuck", "listen", ...).
+// Sets one field by the name it has in the world file ("volume_stuck", "listen", ...). The
+// value is written as in the file: \r, \n, \t and \\ stand for CR, LF, tab and a
+// backslash.
 bool SetEndpointField(Endpoint& endpoint, const std::wstring& key, const std::wstring& value);
+
+// The file form of a text value and back. The file holds one record per line and one field
+// per tab, so a name with line breaks or tabs, as a broken or hostile driver may report it,
+// is escaped to stay one field.
+std::wstring EscapeField(const std::wstring& text);
+std::wstring UnescapeField(const std::wstring& text);
 
 std::string SerializeWorld(const World& world);
 bool ParseWorld(const std::string& text, World& world);
