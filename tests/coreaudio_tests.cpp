@@ -197,6 +197,32 @@ TEST_F(SimulatedAudio, CoreAudioSeesTheDefaultWorldAndEachChange) {
   EXPECT_EQ(DefaultId(eRender), Id(L"bridge-out"));
   EXPECT_EQ(DefaultId(eCapture), Id(L"bridge-in"));
 
+  // An empty jack: neither active nor disabled nor gone. The default moves on, interfaces
+  // die, and the sound tool cannot make it the default; the jack plugged back in is active.
+  const std::wstring jacked = Id(L"bridge-in");
+  ComPtr<IAudioEndpointVolume> volume = VolumeOf(jacked);
+  ASSERT_NE(volume, nullptr);
+  ASSERT_EQ(Audiosim(L"jack bridge-in out"), 0);
+  std::vector<Seen> unplugged = List(eCapture, DEVICE_STATE_UNPLUGGED);
+  ASSERT_EQ(unplugged.size(), 1u);
+  EXPECT_EQ(unplugged[0].id, jacked);
+  EXPECT_EQ(unplugged[0].state, static_cast<DWORD>(DEVICE_STATE_UNPLUGGED));
+  EXPECT_EQ(ActiveNames(eCapture), std::vector<std::wstring>{forged});
+  EXPECT_TRUE(List(eCapture, DEVICE_STATE_DISABLED).empty());
+  for (ERole role : {eConsole, eMultimedia, eCommunications}) EXPECT_EQ(DefaultId(eCapture, role), cardIn);
+  float level = 0;
+  EXPECT_EQ(volume->GetMasterVolumeLevelScalar(&level), kInvalidated);
+  HRESULT hr = S_OK;
+  EXPECT_EQ(VolumeOf(jacked, &hr), nullptr);
+  EXPECT_EQ(hr, kInvalidated);
+  EXPECT_EQ(RunProgram(SimProgram(L"SoundVolumeView.exe"), L"/SetDefault \"" + jacked + L"\" all"), 5);
+  ASSERT_EQ(Audiosim(L"disable bridge-in"), 0);
+  EXPECT_EQ(List(eCapture, DEVICE_STATE_DISABLED).at(0).id, jacked) << "disabled shows first";
+  ASSERT_EQ(Audiosim(L"enable bridge-in"), 0);
+  ASSERT_EQ(Audiosim(L"jack bridge-in in"), 0);
+  EXPECT_EQ(DefaultId(eCapture), jacked) << "takeover is on";
+  EXPECT_EQ(Audiosim(L"jack bridge-in sideways"), 1);
+
   EXPECT_EQ(Audiosim(L"disable no-such-endpoint"), 2);
   EXPECT_EQ(Audiosim(L"frobnicate"), 1);
 }

@@ -120,6 +120,12 @@ TEST_F(EndpointControl, OnlyTheDisabledBridgeEndpointIsEnabled) {
   EXPECT_TRUE(Journal().empty());
   EXPECT_TRUE(LogLines("dev").empty());
 
+  // An empty jack is no disabled endpoint: enabling cannot bring it back, so nothing runs.
+  ASSERT_EQ(Audiosim(L"jack bridge-in out"), 0);
+  varn::EnableDisabledBridgeEndpoints();
+  EXPECT_TRUE(Journal().empty());
+  EXPECT_TRUE(LogLines("dev").empty());
+
   ASSERT_EQ(Audiosim(L"disable bridge-out"), 0);
   varn::EnableDisabledBridgeEndpoints();
   EXPECT_EQ(Journal(), Lines{"/Enable " + Q(bridgeOut.id)});

@@ -129,6 +129,13 @@ TEST_F(Endpoints, ActiveDisabledAndMuteStateOfSingleEndpoints) {
   EXPECT_FALSE(varn::IsDisabledEndpoint(cardIn, varn::kCaptureFlow));
   EXPECT_FALSE(varn::IsDisabledEndpoint(L"", varn::kCaptureFlow));
 
+  // A bridge render endpoint whose jack is empty is neither active nor disabled.
+  const std::wstring bridgeOut = Id(L"bridge-out");
+  ASSERT_EQ(Audiosim(L"jack bridge-out out"), 0);
+  EXPECT_FALSE(varn::IsActiveEndpoint(bridgeOut, varn::kRenderFlow));
+  EXPECT_TRUE(varn::FindDisabledBridgeId(varn::kRenderFlow).empty());
+  EXPECT_FALSE(varn::IsDisabledEndpoint(bridgeOut, varn::kRenderFlow));
+
   EXPECT_EQ(varn::ReadEndpointMute(cardIn), std::make_pair(true, false));
   ASSERT_EQ(Audiosim(L"mute card-in"), 0);
   EXPECT_EQ(varn::ReadEndpointMute(cardIn), std::make_pair(true, true));

@@ -16,6 +16,7 @@ TEST(WorldFile, SerializedWorldParsesBackUnchanged) {
   world.endpoints[2].effectsOn = true;
   world.endpoints[3].enabled = false;
   world.endpoints[3].enableAtMs = 13400000000000ULL;
+  world.endpoints[2].jackUnplugged = true;
   world.defaults[audiosim::kRender][audiosim::kCommunications].clear();
   // Text fields may hold what the file itself uses as separators.
   const std::wstring odd = L"Card\r\n2026 [ERROR]\tforged \\n \\";
@@ -32,6 +33,7 @@ TEST(WorldFile, SerializedWorldParsesBackUnchanged) {
   ASSERT_EQ(back.endpoints.size(), world.endpoints.size());
   EXPECT_EQ(back.endpoints[1].name, odd);
   EXPECT_EQ(back.endpoints[1].device, L"dev\tice");
+  EXPECT_TRUE(back.endpoints[2].jackUnplugged);
   EXPECT_TRUE(back.defaults[audiosim::kRender][audiosim::kCommunications].empty());
 
   // Anything short of a whole file is no world.

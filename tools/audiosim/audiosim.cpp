@@ -29,6 +29,7 @@ constexpr wchar_t kHelp[] =
     L"  replug <device>             plug a device back as a new instance: new ids, \"2- \" names\n"
     L"  enable <endpoint>           enable an endpoint\n"
     L"  disable <endpoint>          disable an endpoint\n"
+    L"  jack <endpoint> in|out      plug or pull the jack of a card with jack detection (out: unplugged)\n"
     L"  default <endpoint>          make an endpoint the default for all roles\n"
     L"  mute <endpoint>, unmute <endpoint>\n"
     L"  volume <endpoint> <0..1>    set the master volume scalar\n"
@@ -58,6 +59,7 @@ const wchar_t* StateName(std::uint32_t state) {
   switch (state) {
     case kStateActive: return L"active";
     case kStateDisabled: return L"disabled";
+    case kStateUnplugged: return L"unplugged";
     default: return L"not present";
   }
 }
@@ -178,6 +180,11 @@ int Run(const std::vector<std::wstring>& a) {
   if (is(L"enable", 1) || is(L"disable", 1)) {
     bool enable = a[0] == L"enable";
     return ChangeEndpoint(a[1], [&](World& w, Endpoint& e) { SetEnabled(w, e, enable); return true; });
+  }
+  if (is(L"jack", 2)) {
+    bool plugged = a[2] == L"in";
+    if (!plugged && a[2] != L"out") return kUsage;
+    return ChangeEndpoint(a[1], [&](World& w, Endpoint& e) { SetJackPlugged(w, e, plugged); return true; });
   }
   if (is(L"default", 1)) {
     return ChangeEndpoint(a[1], [](World& w, Endpoint& e) {

@@ -91,6 +91,7 @@ bool SetEndpointField(Endpoint& e, const std::wstring& key, const std::wstring& 
   else if (key == L"device") e.device = value;
   else if (key == L"present") return flag(e.present);
   else if (key == L"enabled") return flag(e.enabled);
+  else if (key == L"jack_unplugged") return flag(e.jackUnplugged);
   else if (key == L"enable_at") e.enableAtMs = wcstoull(value.c_str(), nullptr, 10);
   else if (key == L"volume") e.volume = wcstod(value.c_str(), nullptr);
   else if (key == L"mute") return flag(e.mute);
@@ -191,8 +192,9 @@ std::uint64_t NowMs() {
 
 std::uint32_t EffectiveState(const Endpoint& e, std::uint64_t nowMs) {
   if (!e.present) return kStateNotPresent;
-  if (e.enabled || (e.enableAtMs != 0 && nowMs >= e.enableAtMs)) return kStateActive;
-  return kStateDisabled;
+  bool enabled = e.enabled || (e.enableAtMs != 0 && nowMs >= e.enableAtMs);
+  if (!enabled) return kStateDisabled;
+  return e.jackUnplugged ? kStateUnplugged : kStateActive;
 }
 
 std::string SerializeWorld(const World& world) {
@@ -211,7 +213,7 @@ std::string SerializeWorld(const World& world) {
     swprintf(volume, 32, L"%.6f", e.volume);
     out << L"endpoint\t" << EscapeField(e.id) << L"\t" << FlowName(e.flow) << L"\talias="
         << EscapeField(e.alias) << L"\tdevice=" << EscapeField(e.device) << L"\tpresent="
-        << e.present << L"\tenabled=" << e.enabled
+        << e.present << L"\tenabled=" << e.enabled << L"\tjack_unplugged=" << e.jackUnplugged
         << L"\tenable_at=" << e.enableAtMs << L"\tvolume=" << volume << L"\tmute=" << e.mute
         << L"\teffects=" << (e.effectsOn ? L"on" : L"off") << L"\tlisten=" << e.listen
         << L"\ttarget=" << EscapeField(e.listenTarget) << L"\tvolume_stuck=" << e.volumeStuck
@@ -330,6 +332,14 @@ void SetEnabled(World& world, Endpoint& endpoint, bool enabled) {
   bool wasActive = IsActiveNow(endpoint);
   endpoint.enabled = enabled;
   endpoint.enableAtMs = 0;
+  if (!wasActive && IsActiveNow(endpoint) && world.plugTakesDefault) SetDefaultAllRoles(world, endpoint);
+  RepairDefaults(world, endpoint.flow);
+}
+
+// A jack plugged back in counts like a device plugged in: with takeover on it grabs the default.
+void SetJackPlugged(World& world, Endpoint& endpoint, bool plugged) {
+  bool wasActive = IsActiveNow(endpoint);
+  endpoint.jackUnplugged = !plugged;
   if (!wasActive && IsActiveNow(endpoint) && world.plugTakesDefault) SetDefaultAllRoles(world, endpoint);
   RepairDefaults(world, endpoint.flow);
 }

@@ -21,6 +21,7 @@ constexpr int kRoles = 3;
 constexpr std::uint32_t kStateActive = 1;
 constexpr std::uint32_t kStateDisabled = 2;
 constexpr std::uint32_t kStateNotPresent = 4;
+constexpr std::uint32_t kStateUnplugged = 8;
 
 struct Endpoint {
   std::wstring id;
@@ -30,6 +31,9 @@ struct Endpoint {
   std::wstring device;  // endpoints of one physical device share this key
   bool present = true;
   bool enabled = true;
+  // A card with jack detection whose jack is empty: the endpoint stays known and enabled but
+  // is not active (DEVICE_STATE_UNPLUGGED), unless it is disabled, which Windows shows first.
+  bool jackUnplugged = false;
   std::uint64_t enableAtMs = 0;  // a pending enable that takes effect at this time (0: none)
   double volume = 1.0;
   bool mute = false;
@@ -81,6 +85,7 @@ const Endpoint* FindEndpoint(const World& world, const std::wstring& idOrAlias);
 // active loses its default roles to the first active endpoint of its flow (none if none is
 // left), and a flow without a default takes the first endpoint that becomes active.
 void SetEnabled(World& world, Endpoint& endpoint, bool enabled);
+void SetJackPlugged(World& world, Endpoint& endpoint, bool plugged);
 void SetPresent(World& world, const std::wstring& device, bool present);
 void SetDefaultAllRoles(World& world, const Endpoint& endpoint);
 // The device comes back as a new instance: its endpoints stay behind as not present, and new
