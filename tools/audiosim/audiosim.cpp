@@ -30,7 +30,8 @@ constexpr wchar_t kHelp[] =
     L"  enable <endpoint>           enable an endpoint\n"
     L"  disable <endpoint>          disable an endpoint\n"
     L"  jack <endpoint> in|out      plug or pull the jack of a card with jack detection (out: unplugged)\n"
-    L"  default <endpoint>          make an endpoint the default for all roles\n"
+    L"  default <endpoint> [<role>] make an endpoint the default for all roles, or for one\n"
+    L"                              (console, multimedia or communications)\n"
     L"  mute <endpoint>, unmute <endpoint>\n"
     L"  volume <endpoint> <0..1>    set the master volume scalar\n"
     L"  effects <endpoint> on|off   switch the sound enhancements\n"
@@ -140,6 +141,16 @@ int ChangeDevice(const std::wstring& name, const std::function<bool(World&, cons
   return result;
 }
 
+constexpr int kAllRoles = kRoles;
+
+// Windows lets each role have its own default (the sound control panel sets console and
+// multimedia together, the communications role apart); tests need worlds where they differ.
+int RoleByName(const std::wstring& name) {
+  const wchar_t* names[kRoles] = {L"console", L"multimedia", L"communications"};
+  for (int role = 0; role < kRoles; ++role) if (name == names[role]) return role;
+  return -1;
+}
+
 bool ParseOnOff(const std::wstring& text, bool& value) {
   if (text == L"on" || text == L"1") value = true;
   else if (text == L"off" || text == L"0") value = false;
@@ -186,10 +197,13 @@ int Run(const std::vector<std::wstring>& a) {
     if (!plugged && a[2] != L"out") return kUsage;
     return ChangeEndpoint(a[1], [&](World& w, Endpoint& e) { SetJackPlugged(w, e, plugged); return true; });
   }
-  if (is(L"default", 1)) {
-    return ChangeEndpoint(a[1], [](World& w, Endpoint& e) {
+  if (is(L"default", 1) || is(L"default", 2)) {
+    int role = a.size() == 3 ? RoleByName(a[2]) : kAllRoles;
+    if (role < 0) return kUsage;
+    return ChangeEndpoint(a[1], [&](World& w, Endpoint& e) {
       if (EffectiveState(e, NowMs()) != kStateActive) return false;
-      SetDefaultAllRoles(w, e);
+      if (role == kAllRoles) SetDefaultAllRoles(w, e);
+      else w.defaults[e.flow][role] = e.id;
       return true;
     });
   }
