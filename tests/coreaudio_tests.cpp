@@ -135,9 +135,21 @@ TEST_F(SimulatedAudio, CoreAudioSeesTheDefaultWorldAndEachChange) {
     EXPECT_EQ(DefaultId(eRender, role), phoneOut);
   }
 
+  // A name reaches the program exactly as the driver gives it, line breaks included, whether
+  // a test writes the world itself or through the control tool's escapes.
+  const std::wstring forged = L"Card\r\n2026-01-01 00:00:00.000 [ERROR] [app] forged";
+  ASSERT_TRUE(audiosim::UpdateWorld([&](audiosim::World& w) {
+    audiosim::FindEndpoint(w, L"card-in")->name = forged;
+    return true;
+  }));
+  ASSERT_EQ(Audiosim(L"set phone-out \"name=Out\\tA\\\\B\\r\\nC\""), 0);
+  EXPECT_EQ(ActiveNames(eCapture).at(0), forged);
+  EXPECT_EQ(ActiveNames(eRender).at(0), L"Out\tA\\B\r\nC");
+  EXPECT_EQ(ActiveNames(eCapture).size(), 2u);
+
   // Unplugged: gone from the active list, still known as not present, same id.
   ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
-  EXPECT_EQ(ActiveNames(eRender), std::vector<std::wstring>{L"扬声器 (Phone Audio Adapter)"});
+  EXPECT_EQ(ActiveNames(eRender), std::vector<std::wstring>{L"Out\tA\\B\r\nC"});
   std::vector<Seen> all = List(eCapture, DEVICE_STATEMASK_ALL);
   ASSERT_EQ(all.size(), 2u);
   EXPECT_EQ(all[1].id, bridgeIn);
@@ -160,7 +172,7 @@ TEST_F(SimulatedAudio, CoreAudioSeesTheDefaultWorldAndEachChange) {
   // Re-plugged as a new instance: new ids, Windows' numbering, the old ids stay not present.
   ASSERT_EQ(Audiosim(L"replug bridge"), 0);
   EXPECT_EQ(ActiveNames(eRender),
-            (std::vector<std::wstring>{L"扬声器 (Phone Audio Adapter)", L"扬声器 (2- USB Audio VARN)"}));
+            (std::vector<std::wstring>{L"Out\tA\\B\r\nC", L"扬声器 (2- USB Audio VARN)"}));
   std::wstring newBridgeOut = Id(L"bridge-out");
   EXPECT_NE(newBridgeOut, bridgeOut);
   EXPECT_EQ(newBridgeOut.substr(0, 18), L"{0.0.0.00000000}.{");
@@ -184,6 +196,32 @@ TEST_F(SimulatedAudio, CoreAudioSeesTheDefaultWorldAndEachChange) {
   ASSERT_EQ(Audiosim(L"plug bridge"), 0);
   EXPECT_EQ(DefaultId(eRender), Id(L"bridge-out"));
   EXPECT_EQ(DefaultId(eCapture), Id(L"bridge-in"));
+
+  // An empty jack: neither active nor disabled nor gone. The default moves on, interfaces
+  // die, and the sound tool cannot make it the default; the jack plugged back in is active.
+  const std::wstring jacked = Id(L"bridge-in");
+  ComPtr<IAudioEndpointVolume> volume = VolumeOf(jacked);
+  ASSERT_NE(volume, nullptr);
+  ASSERT_EQ(Audiosim(L"jack bridge-in out"), 0);
+  std::vector<Seen> unplugged = List(eCapture, DEVICE_STATE_UNPLUGGED);
+  ASSERT_EQ(unplugged.size(), 1u);
+  EXPECT_EQ(unplugged[0].id, jacked);
+  EXPECT_EQ(unplugged[0].state, static_cast<DWORD>(DEVICE_STATE_UNPLUGGED));
+  EXPECT_EQ(ActiveNames(eCapture), std::vector<std::wstring>{forged});
+  EXPECT_TRUE(List(eCapture, DEVICE_STATE_DISABLED).empty());
+  for (ERole role : {eConsole, eMultimedia, eCommunications}) EXPECT_EQ(DefaultId(eCapture, role), cardIn);
+  float level = 0;
+  EXPECT_EQ(volume->GetMasterVolumeLevelScalar(&level), kInvalidated);
+  HRESULT hr = S_OK;
+  EXPECT_EQ(VolumeOf(jacked, &hr), nullptr);
+  EXPECT_EQ(hr, kInvalidated);
+  EXPECT_EQ(RunProgram(SimProgram(L"SoundVolumeView.exe"), L"/SetDefault \"" + jacked + L"\" all"), 5);
+  ASSERT_EQ(Audiosim(L"disable bridge-in"), 0);
+  EXPECT_EQ(List(eCapture, DEVICE_STATE_DISABLED).at(0).id, jacked) << "disabled shows first";
+  ASSERT_EQ(Audiosim(L"enable bridge-in"), 0);
+  ASSERT_EQ(Audiosim(L"jack bridge-in in"), 0);
+  EXPECT_EQ(DefaultId(eCapture), jacked) << "takeover is on";
+  EXPECT_EQ(Audiosim(L"jack bridge-in sideways"), 1);
 
   EXPECT_EQ(Audiosim(L"disable no-such-endpoint"), 2);
   EXPECT_EQ(Audiosim(L"frobnicate"), 1);

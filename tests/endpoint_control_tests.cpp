@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "audio/endpoints.h"
 #include "controller/connect_request.h"
+#include "log/log.h"
 #include "routes/endpoint_control.h"
 #include "support/sim_fixture.h"
 
@@ -27,6 +30,31 @@ class EndpointControl : public SimulatedWorldTest {
     return LogLinesContaining(std::string("] [") + tag + "] ");
   }
   std::string Q(const std::wstring& id) const { return Quoted(id); }
+
+  // Time the worker spent after /SetDefault runs outside any tool run: from each such run's
+  // tool line to the next log line, less the next line's own run time when that is a tool
+  // run too. Taken from the log's time stamps, so a slow machine's slow tool runs do not count.
+  long long IdleMsAfterSetDefaultRuns() const {
+    auto timeOfDayMs = [](const std::string& line) {  // "2026-12-08 01:48:34.490 ..."
+      return ((std::stoll(line.substr(11, 2)) * 60 + std::stoll(line.substr(14, 2))) * 60 +
+              std::stoll(line.substr(17, 2))) * 1000 + std::stoll(line.substr(20, 3));
+    };
+    auto runMs = [](const std::string& line) -> long long {
+      size_t at = line.find("耗时=");
+      bool toolRun = line.find("[tool] SoundVolumeView rc=") != std::string::npos;
+      return toolRun && at != std::string::npos ? std::stoll(line.substr(at + 7)) : 0;
+    };
+    std::vector<std::string> log = SplitCrLfLines(ReadBytes(varn::LogFilePath()));
+    long long idle = 0;
+    for (size_t i = 0; i + 1 < log.size(); ++i) {
+      if (log[i].find("[tool] SoundVolumeView rc=") == std::string::npos ||
+          log[i].find("args=/SetDefault ") == std::string::npos) {
+        continue;
+      }
+      idle += timeOfDayMs(log[i + 1]) - timeOfDayMs(log[i]) - runMs(log[i + 1]);
+    }
+    return idle;
+  }
 
   DeviceIdentity bridgeIn, bridgeOut;
 };
@@ -55,14 +83,36 @@ TEST_F(EndpointControl, BridgeCaptureAsDefaultIsHandedBackToTheCard) {
   EXPECT_TRUE(Journal().empty());
   EXPECT_EQ(LogLines("dev").size(), 4u);
   EXPECT_FALSE(varn::ReclaimDefaultDevices({L"", L""}, bridgeOut)) << "no bridge known";
+
+  // Both bridge endpoints are defaults: the capture side goes first, in both phases.
+  ASSERT_EQ(Audiosim(L"default bridge-in"), 0);
+  ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
+  EXPECT_TRUE(varn::ReclaimDefaultDevices(bridgeIn, bridgeOut));
+  EXPECT_EQ(Journal(), (Lines{"/Disable " + Q(bridgeIn.id), "/Enable " + Q(bridgeIn.id),
+                              "/Disable " + Q(bridgeOut.id), "/Enable " + Q(bridgeOut.id),
+                              "/SetDefault \"" + cardIn + "\" all", "/SetDefault \"" + phoneOut + "\" all"}));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"phone-out"));
 }
 
-TEST_F(EndpointControl, NoOtherCaptureEndpointLeavesTheBridgeDisabled) {
+TEST_F(EndpointControl, AFailedHandOverLeavesTheBridgeDisabledAndTheRenderSideUntouched) {
+  ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
   ASSERT_EQ(Audiosim(L"unplug card"), 0);  // the bridge capture is now the only one, and default
   ASSERT_EQ(varn::DefaultEndpointId(varn::kCaptureFlow), bridgeIn.id);
   EXPECT_FALSE(varn::ReclaimDefaultDevices(bridgeIn, bridgeOut));
   EXPECT_EQ(Journal(), Lines{"/Disable " + Q(bridgeIn.id)}) << "re-enabling is never tried";
   EXPECT_TRUE(varn::IsDisabledEndpoint(bridgeIn.id, varn::kCaptureFlow));
+
+  // Windows chose the card, but the bridge does not come back when enabled.
+  ASSERT_TRUE(WriteBytes(dir / L"journal.log", ""));
+  ASSERT_EQ(Audiosim(L"plug card"), 0);
+  ASSERT_EQ(Audiosim(L"enable bridge-in"), 0);
+  ASSERT_EQ(Audiosim(L"default bridge-in"), 0);
+  SetFaults("Enable noeffect\n");
+  EXPECT_FALSE(varn::ReclaimDefaultDevices(bridgeIn, bridgeOut));
+  EXPECT_EQ(Journal(), (Lines{"/Disable " + Q(bridgeIn.id), "/Enable " + Q(bridgeIn.id),
+                              "/Enable " + Q(bridgeIn.id), "/Enable " + Q(bridgeIn.id)}));
+  EXPECT_TRUE(varn::IsDisabledEndpoint(bridgeIn.id, varn::kCaptureFlow));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), bridgeOut.id) << "the render side is skipped";
 }
 
 TEST_F(EndpointControl, DefaultConfirmedOnlyAtTheSecondCheck) {
@@ -87,6 +137,17 @@ TEST_F(EndpointControl, DefaultNeverConfirmedIsAnErrorAfterThreeAttempts) {
   ASSERT_EQ(journal.size(), 5u);
   EXPECT_EQ(journal[2], journal[4]) << "three /SetDefault attempts";
   EXPECT_EQ(LogLines("dev").back(), "[ERROR] [dev] 夺回录制默认设备失败 目标=" + Utf8(Id(L"card-in")));
+  // Pauses after the failed runs would add 200 + 400 + 600 ms.
+  EXPECT_LT(IdleMsAfterSetDefaultRuns(), 600);
+
+  // The render side fails the same way with its own line.
+  ASSERT_TRUE(WriteBytes(dir / L"journal.log", ""));
+  ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
+  EXPECT_FALSE(varn::ReclaimDefaultDevices(bridgeIn, bridgeOut));
+  const std::string setPhone = "/SetDefault " + Q(Id(L"phone-out")) + " all";
+  EXPECT_EQ(Journal(), (Lines{"/Disable " + Q(bridgeOut.id), "/Enable " + Q(bridgeOut.id), setPhone,
+                              setPhone, setPhone}));
+  EXPECT_EQ(LogLines("dev").back(), "[ERROR] [dev] 夺回播放默认设备失败 目标=" + Utf8(Id(L"phone-out")));
 }
 
 TEST_F(EndpointControl, AnEnableThatTakesTwoSecondsSucceedsInTheSecondPass) {
@@ -116,6 +177,12 @@ TEST_F(EndpointControl, AStateNeverReachedFailsAfterThreePasses) {
 }
 
 TEST_F(EndpointControl, OnlyTheDisabledBridgeEndpointIsEnabled) {
+  varn::EnableDisabledBridgeEndpoints();
+  EXPECT_TRUE(Journal().empty());
+  EXPECT_TRUE(LogLines("dev").empty());
+
+  // An empty jack is no disabled endpoint: enabling cannot bring it back, so nothing runs.
+  ASSERT_EQ(Audiosim(L"jack bridge-in out"), 0);
   varn::EnableDisabledBridgeEndpoints();
   EXPECT_TRUE(Journal().empty());
   EXPECT_TRUE(LogLines("dev").empty());
@@ -153,6 +220,17 @@ TEST_F(EndpointControl, RequestsThatFollowTheDefaultGetTheCurrentIds) {
   SetFaults("Disable noeffect\n");
   EXPECT_FALSE(varn::ReclaimDefaultsForRequest(request));
   EXPECT_EQ(request.render.id, bridgeOut.id);
+
+  // The same for a followed capture: the bridge takes the default back as soon as it is
+  // enabled again, and /SetDefault fails, so the bridge capture stays the default.
+  ASSERT_EQ(Audiosim(L"default phone-out"), 0);
+  ASSERT_EQ(Audiosim(L"takeover on"), 0);
+  ASSERT_EQ(Audiosim(L"default bridge-in"), 0);
+  SetFaults("SetDefault exit=1\n");
+  request.renderFollowsDefault = false;
+  request.render.id = Id(L"phone-out");
+  EXPECT_FALSE(varn::ReclaimDefaultsForRequest(request));
+  EXPECT_EQ(request.capture.id, bridgeIn.id);
 }
 
 }  // namespace

@@ -63,6 +63,20 @@ TEST_F(Endpoints, ListsStartWithTheDefaultEntryAndFollowEnumerationOrder) {
   EXPECT_EQ(bridge->name, L"扬声器 (USB Audio VARN)");
   EXPECT_EQ(bridge->id, Id(L"bridge-out"));
 
+  // Roles with different defaults: only the multimedia role counts.
+  ASSERT_EQ(Audiosim(L"default phone-out multimedia"), 0);
+  ASSERT_EQ(Audiosim(L"default bridge-in multimedia"), 0);
+  audiosim::World world;
+  ASSERT_TRUE(audiosim::LoadWorld(world));
+  for (int flow : {audiosim::kRender, audiosim::kCapture}) {
+    ASSERT_EQ(world.defaults[flow][audiosim::kConsole], world.defaults[flow][audiosim::kCommunications]);
+    ASSERT_NE(world.defaults[flow][audiosim::kConsole], world.defaults[flow][audiosim::kMultimedia]);
+  }
+  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"phone-out"));
+  EXPECT_EQ(varn::ListEndpoints(varn::kRenderFlow).at(0).id, Id(L"phone-out"));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::kCaptureFlow), Id(L"bridge-in"));
+  EXPECT_EQ(varn::ListEndpoints(varn::kCaptureFlow).at(0).id, Id(L"bridge-in"));
+
   // No default entry is ever taken for the bridge, even if its name were the bridge's.
   EXPECT_FALSE(varn::FindBridge({{L"USB Audio VARN", L"x"}}).has_value());
   EXPECT_FALSE(varn::FindBridge({}).has_value());
@@ -128,6 +142,13 @@ TEST_F(Endpoints, ActiveDisabledAndMuteStateOfSingleEndpoints) {
   EXPECT_TRUE(varn::IsDisabledEndpoint(bridgeIn, varn::kCaptureFlow));
   EXPECT_FALSE(varn::IsDisabledEndpoint(cardIn, varn::kCaptureFlow));
   EXPECT_FALSE(varn::IsDisabledEndpoint(L"", varn::kCaptureFlow));
+
+  // A bridge render endpoint whose jack is empty is neither active nor disabled.
+  const std::wstring bridgeOut = Id(L"bridge-out");
+  ASSERT_EQ(Audiosim(L"jack bridge-out out"), 0);
+  EXPECT_FALSE(varn::IsActiveEndpoint(bridgeOut, varn::kRenderFlow));
+  EXPECT_TRUE(varn::FindDisabledBridgeId(varn::kRenderFlow).empty());
+  EXPECT_FALSE(varn::IsDisabledEndpoint(bridgeOut, varn::kRenderFlow));
 
   EXPECT_EQ(varn::ReadEndpointMute(cardIn), std::make_pair(true, false));
   ASSERT_EQ(Audiosim(L"mute card-in"), 0);

@@ -50,20 +50,25 @@ class RouteTasks : public SimulatedWorldTest {
 };
 
 TEST_F(RouteTasks, ConnectClosesTheStaleRouteBuildsBothAndRemembersTheEndpoints) {
+  // The bridge came back as a new instance since the last connect.
+  const DeviceIdentity oldBridgeIn = bridgeIn;
+  ASSERT_EQ(Audiosim(L"replug bridge"), 0);
+  bridgeIn.id = Id(L"bridge-in");
+  bridgeOut.id = Id(L"bridge-out");
   varn::ConnectRequest r = Request();
   r.kind = varn::InputRecoveryReconnect;
   r.connectCount = 1;
   r.closeStaleRoutes = true;
   r.lastCaptureResolved = cardIn.id;         // unchanged
   r.lastRenderResolved = L"{old phone}";     // the phone output changed
-  r.lastBridgeCaptureResolved = bridgeIn.id;
+  r.lastBridgeCaptureResolved = oldBridgeIn.id;
   r.lastBridgeRenderResolved = bridgeOut.id;
   r.showBalloon = true;
   r.successBalloonTitle = L"已连接";
   r.successBalloonText = L"两条路由已建立";
 
   WorkerOutcome outcome = varn::ConnectTaskBody(r, progress);
-  EXPECT_EQ(Journal(), (Lines{"/SetListenToThisDevice " + Q(bridgeIn) + " 0",
+  EXPECT_EQ(Journal(), (Lines{"/SetListenToThisDevice " + Q(oldBridgeIn) + " 0",
                               "/SetPlaybackThroughDevice " + Q(cardIn) + " " + Q(bridgeOut),
                               "/SetListenToThisDevice " + Q(cardIn) + " 1",
                               "/SetPlaybackThroughDevice " + Q(bridgeIn) + " " + Q(phoneOut),
@@ -82,6 +87,27 @@ TEST_F(RouteTasks, ConnectClosesTheStaleRouteBuildsBothAndRemembersTheEndpoints)
   EXPECT_EQ(varn::ReadSettingString(varn::kLastRenderResolvedValue), phoneOut.id);
   EXPECT_EQ(varn::ReadSettingString(varn::kLastBridgeCaptureResolvedValue), bridgeIn.id);
   EXPECT_EQ(varn::ReadSettingString(varn::kLastBridgeRenderResolvedValue), bridgeOut.id);
+
+  // Now only the sound card input changed (it came back as a new instance): listening is
+  // switched off on the old one alone.
+  const DeviceIdentity oldCardIn = cardIn;
+  ASSERT_EQ(Audiosim(L"replug card"), 0);
+  ASSERT_EQ(Audiosim(L"default card-in"), 0);
+  cardIn.id = Id(L"card-in");
+  ASSERT_TRUE(WriteBytes(dir / L"journal.log", ""));
+  r = Request();
+  r.connectCount = 1;
+  r.closeStaleRoutes = true;
+  r.lastCaptureResolved = oldCardIn.id;
+  r.lastRenderResolved = phoneOut.id;
+  r.lastBridgeCaptureResolved = bridgeIn.id;
+  r.lastBridgeRenderResolved = bridgeOut.id;
+  EXPECT_TRUE(varn::ConnectTaskBody(r, progress).ok);
+  EXPECT_EQ(Journal(), (Lines{"/SetListenToThisDevice " + Q(oldCardIn) + " 0",
+                              "/SetPlaybackThroughDevice " + Q(cardIn) + " " + Q(bridgeOut),
+                              "/SetListenToThisDevice " + Q(cardIn) + " 1",
+                              "/SetPlaybackThroughDevice " + Q(bridgeIn) + " " + Q(phoneOut),
+                              "/SetListenToThisDevice " + Q(bridgeIn) + " 1"}));
 }
 
 TEST_F(RouteTasks, ConnectWhoseFollowedDefaultStaysTheBridgeIsNotUsable) {
@@ -144,6 +170,28 @@ TEST_F(RouteTasks, ReclaimAndReconnectListensOnceAndRemembersOnlyTheChoices) {
   EXPECT_EQ(outcome.balloonText, L"重新侦听未成功，请点击立即连接。");
   EXPECT_EQ(outcome.balloonIcon, 2);
   EXPECT_NE(LogLinesContaining("默认设备夺回重连结束").back().find("夺回成功=1 端点就绪=0 重连成功=0"), std::string::npos);
+
+  // All endpoints are back (the bridge render was left disabled by that reclaim), but the
+  // reclaim fails (the bridge grabs the default again and /SetDefault fails): no listen
+  // command at all.
+  ASSERT_EQ(Audiosim(L"plug phone"), 0);
+  ASSERT_EQ(Audiosim(L"enable bridge-out"), 0);
+  ASSERT_EQ(Audiosim(L"default phone-out"), 0);
+  ASSERT_EQ(Audiosim(L"takeover on"), 0);
+  ASSERT_EQ(Audiosim(L"default bridge-in"), 0);
+  SetFaults("SetDefault exit=1\n");
+  ASSERT_TRUE(WriteBytes(dir / L"journal.log", ""));
+  outcome = varn::DefaultReclaimTaskBody(r, progress);
+  EXPECT_FALSE(outcome.ok);
+  const std::string last = LogLinesContaining("默认设备夺回重连结束").back();
+  EXPECT_NE(last.find("夺回成功=0 端点就绪=1 重连成功=0"), std::string::npos) << last;
+  Lines journal = Journal();
+  ASSERT_FALSE(journal.empty());
+  EXPECT_EQ(journal.back(), "/SetDefault " + Q(cardIn) + " all") << "the reclaim ran and failed last";
+  for (const std::string& line : journal) {
+    EXPECT_EQ(line.find("/SetListenToThisDevice"), std::string::npos) << line;
+    EXPECT_EQ(line.find("/SetPlaybackThroughDevice"), std::string::npos) << line;
+  }
 }
 
 TEST_F(RouteTasks, CancelStopsAtTheFirstFailedSwitchOff) {

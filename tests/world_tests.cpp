@@ -16,7 +16,12 @@ TEST(WorldFile, SerializedWorldParsesBackUnchanged) {
   world.endpoints[2].effectsOn = true;
   world.endpoints[3].enabled = false;
   world.endpoints[3].enableAtMs = 13400000000000ULL;
+  world.endpoints[2].jackUnplugged = true;
   world.defaults[audiosim::kRender][audiosim::kCommunications].clear();
+  // Text fields may hold what the file itself uses as separators.
+  const std::wstring odd = L"Card\r\n2026 [ERROR]\tforged \\n \\";
+  world.endpoints[1].name = odd;
+  world.endpoints[1].device = L"dev\tice";
   std::string text = audiosim::SerializeWorld(world);
 
   audiosim::World back;
@@ -25,6 +30,10 @@ TEST(WorldFile, SerializedWorldParsesBackUnchanged) {
   EXPECT_TRUE(back.plugTakesDefault);
   EXPECT_EQ(back.endpoints[0].listenTarget, world.endpoints[3].id);
   EXPECT_EQ(back.endpoints[2].name, L"扬声器 (Phone Audio Adapter)");
+  ASSERT_EQ(back.endpoints.size(), world.endpoints.size());
+  EXPECT_EQ(back.endpoints[1].name, odd);
+  EXPECT_EQ(back.endpoints[1].device, L"dev\tice");
+  EXPECT_TRUE(back.endpoints[2].jackUnplugged);
   EXPECT_TRUE(back.defaults[audiosim::kRender][audiosim::kCommunications].empty());
 
   // Anything short of a whole file is no world.

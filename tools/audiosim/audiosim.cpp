@@ -29,11 +29,14 @@ constexpr wchar_t kHelp[] =
     L"  replug <device>             plug a device back as a new instance: new ids, \"2- \" names\n"
     L"  enable <endpoint>           enable an endpoint\n"
     L"  disable <endpoint>          disable an endpoint\n"
-    L"  default <endpoint>          make an endpoint the default for all roles\n"
+    L"  jack <endpoint> in|out      plug or pull the jack of a card with jack detection (out: unplugged)\n"
+    L"  default <endpoint> [<role>] make an endpoint the default for all roles, or for one\n"
+    L"                              (console, multimedia or communications)\n"
     L"  mute <endpoint>, unmute <endpoint>\n"
     L"  volume <endpoint> <0..1>    set the master volume scalar\n"
     L"  effects <endpoint> on|off   switch the sound enhancements\n"
-    L"  set <endpoint> <field>=<value>  any field of the world file (volume_stuck=1, effects_locked=1, ...)\n"
+    L"  set <endpoint> <field>=<value>  any field of the world file (volume_stuck=1, effects_locked=1, ...);\n"
+    L"                              \\r \\n \\t \\\\ in a value stand for CR, LF, tab, backslash\n"
     L"  takeover on|off             a plugged or enabled endpoint takes the default (as the bridge does)\n"
     L"  churn <endpoint> <count>    rewrite the world count times (tests of readers)\n"
     L"<endpoint> is an alias (card-in, bridge-out, ...) or an id; <device> is a device key\n"
@@ -57,6 +60,7 @@ const wchar_t* StateName(std::uint32_t state) {
   switch (state) {
     case kStateActive: return L"active";
     case kStateDisabled: return L"disabled";
+    case kStateUnplugged: return L"unplugged";
     default: return L"not present";
   }
 }
@@ -89,7 +93,7 @@ int Show() {
     swprintf(line, 1024, L"%-8ls %-11ls %-11ls vol=%3.0f%% mute=%d fx=%ls listen=%d  %ls\n    %ls\n",
              flows[e.flow], e.alias.empty() ? L"-" : e.alias.c_str(),
              StateName(EffectiveState(e, now)), e.volume * 100.0, e.mute ? 1 : 0,
-             e.effectsOn ? L"on" : L"off", e.listen ? 1 : 0, e.name.c_str(), e.id.c_str());
+             e.effectsOn ? L"on" : L"off", e.listen ? 1 : 0, EscapeField(e.name).c_str(), e.id.c_str());
     text += line;
   }
   Print(text);
@@ -137,6 +141,16 @@ int ChangeDevice(const std::wstring& name, const std::function<bool(World&, cons
   return result;
 }
 
+constexpr int kAllRoles = kRoles;
+
+// Windows lets each role have its own default (the sound control panel sets console and
+// multimedia together, the communications role apart); tests need worlds where they differ.
+int RoleByName(const std::wstring& name) {
+  const wchar_t* names[kRoles] = {L"console", L"multimedia", L"communications"};
+  for (int role = 0; role < kRoles; ++role) if (name == names[role]) return role;
+  return -1;
+}
+
 bool ParseOnOff(const std::wstring& text, bool& value) {
   if (text == L"on" || text == L"1") value = true;
   else if (text == L"off" || text == L"0") value = false;
@@ -178,10 +192,18 @@ int Run(const std::vector<std::wstring>& a) {
     bool enable = a[0] == L"enable";
     return ChangeEndpoint(a[1], [&](World& w, Endpoint& e) { SetEnabled(w, e, enable); return true; });
   }
-  if (is(L"default", 1)) {
-    return ChangeEndpoint(a[1], [](World& w, Endpoint& e) {
+  if (is(L"jack", 2)) {
+    bool plugged = a[2] == L"in";
+    if (!plugged && a[2] != L"out") return kUsage;
+    return ChangeEndpoint(a[1], [&](World& w, Endpoint& e) { SetJackPlugged(w, e, plugged); return true; });
+  }
+  if (is(L"default", 1) || is(L"default", 2)) {
+    int role = a.size() == 3 ? RoleByName(a[2]) : kAllRoles;
+    if (role < 0) return kUsage;
+    return ChangeEndpoint(a[1], [&](World& w, Endpoint& e) {
       if (EffectiveState(e, NowMs()) != kStateActive) return false;
-      SetDefaultAllRoles(w, e);
+      if (role == kAllRoles) SetDefaultAllRoles(w, e);
+      else w.defaults[e.flow][role] = e.id;
       return true;
     });
   }

@@ -52,13 +52,46 @@ bool ParseFlow(const std::wstring& text, Flow& flow) {
 
 }  // namespace
 
-bool SetEndpointField(Endpoint& e, const std::wstring& key, const std::wstring& value) {
+std::wstring EscapeField(const std::wstring& text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (wchar_t c : text) {
+    switch (c) {
+      case L'\\': out += L"\\\\"; break;
+      case L'\r': out += L"\\r"; break;
+      case L'\n': out += L"\\n"; break;
+      case L'\t': out += L"\\t"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// Any other backslash stays as it is, so hand-written paths and ids survive.
+std::wstring UnescapeField(const std::wstring& text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    wchar_t next = i + 1 < text.size() ? text[i + 1] : L'\0';
+    if (text[i] != L'\\' || (next != L'\\' && next != L'r' && next != L'n' && next != L't')) {
+      out += text[i];
+      continue;
+    }
+    out += next == L'r' ? L'\r' : next == L'n' ? L'\n' : next == L't' ? L'\t' : L'\\';
+    ++i;
+  }
+  return out;
+}
+
+bool SetEndpointField(Endpoint& e, const std::wstring& key, const std::wstring& fileValue) {
+  const std::wstring value = UnescapeField(fileValue);
   auto flag = [&](bool& target) { target = value == L"1"; return value == L"0" || value == L"1"; };
   if (key == L"name") e.name = value;
   else if (key == L"alias") e.alias = value;
   else if (key == L"device") e.device = value;
   else if (key == L"present") return flag(e.present);
   else if (key == L"enabled") return flag(e.enabled);
+  else if (key == L"jack_unplugged") return flag(e.jackUnplugged);
   else if (key == L"enable_at") e.enableAtMs = wcstoull(value.c_str(), nullptr, 10);
   else if (key == L"volume") e.volume = wcstod(value.c_str(), nullptr);
   else if (key == L"mute") return flag(e.mute);
@@ -159,8 +192,9 @@ std::uint64_t NowMs() {
 
 std::uint32_t EffectiveState(const Endpoint& e, std::uint64_t nowMs) {
   if (!e.present) return kStateNotPresent;
-  if (e.enabled || (e.enableAtMs != 0 && nowMs >= e.enableAtMs)) return kStateActive;
-  return kStateDisabled;
+  bool enabled = e.enabled || (e.enableAtMs != 0 && nowMs >= e.enableAtMs);
+  if (!enabled) return kStateDisabled;
+  return e.jackUnplugged ? kStateUnplugged : kStateActive;
 }
 
 std::string SerializeWorld(const World& world) {
@@ -171,18 +205,19 @@ std::string SerializeWorld(const World& world) {
     for (int role = 0; role < kRoles; ++role) {
       if (world.defaults[flow][role].empty()) continue;
       out << L"default\t" << FlowName(static_cast<Flow>(flow)) << L"\t" << kRoleNames[role] << L"\t"
-          << world.defaults[flow][role] << L"\n";
+          << EscapeField(world.defaults[flow][role]) << L"\n";
     }
   }
   wchar_t volume[32];
   for (const Endpoint& e : world.endpoints) {
     swprintf(volume, 32, L"%.6f", e.volume);
-    out << L"endpoint\t" << e.id << L"\t" << FlowName(e.flow) << L"\talias=" << e.alias
-        << L"\tdevice=" << e.device << L"\tpresent=" << e.present << L"\tenabled=" << e.enabled
+    out << L"endpoint\t" << EscapeField(e.id) << L"\t" << FlowName(e.flow) << L"\talias="
+        << EscapeField(e.alias) << L"\tdevice=" << EscapeField(e.device) << L"\tpresent="
+        << e.present << L"\tenabled=" << e.enabled << L"\tjack_unplugged=" << e.jackUnplugged
         << L"\tenable_at=" << e.enableAtMs << L"\tvolume=" << volume << L"\tmute=" << e.mute
         << L"\teffects=" << (e.effectsOn ? L"on" : L"off") << L"\tlisten=" << e.listen
-        << L"\ttarget=" << e.listenTarget << L"\tvolume_stuck=" << e.volumeStuck
-        << L"\teffects_locked=" << e.effectsLocked << L"\tname=" << e.name << L"\n";
+        << L"\ttarget=" << EscapeField(e.listenTarget) << L"\tvolume_stuck=" << e.volumeStuck
+        << L"\teffects_locked=" << e.effectsLocked << L"\tname=" << EscapeField(e.name) << L"\n";
   }
   return ToUtf8(out.str());
 }
@@ -205,10 +240,10 @@ bool ParseWorld(const std::string& text, World& world) {
       int role = -1;
       for (int r = 0; r < kRoles; ++r) if (f[2] == kRoleNames[r]) role = r;
       if (role < 0) return false;
-      world.defaults[flow][role] = f[3];
+      world.defaults[flow][role] = UnescapeField(f[3]);
     } else if (f[0] == L"endpoint" && f.size() >= 3) {
       Endpoint e;
-      e.id = f[1];
+      e.id = UnescapeField(f[1]);
       if (e.id.empty() || !ParseFlow(f[2], e.flow)) return false;
       for (size_t i = 3; i < f.size(); ++i) {
         size_t eq = f[i].find(L'=');
@@ -297,6 +332,14 @@ void SetEnabled(World& world, Endpoint& endpoint, bool enabled) {
   bool wasActive = IsActiveNow(endpoint);
   endpoint.enabled = enabled;
   endpoint.enableAtMs = 0;
+  if (!wasActive && IsActiveNow(endpoint) && world.plugTakesDefault) SetDefaultAllRoles(world, endpoint);
+  RepairDefaults(world, endpoint.flow);
+}
+
+// A jack plugged back in counts like a device plugged in: with takeover on it grabs the default.
+void SetJackPlugged(World& world, Endpoint& endpoint, bool plugged) {
+  bool wasActive = IsActiveNow(endpoint);
+  endpoint.jackUnplugged = !plugged;
   if (!wasActive && IsActiveNow(endpoint) && world.plugTakesDefault) SetDefaultAllRoles(world, endpoint);
   RepairDefaults(world, endpoint.flow);
 }

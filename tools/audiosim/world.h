@@ -21,6 +21,7 @@ constexpr int kRoles = 3;
 constexpr std::uint32_t kStateActive = 1;
 constexpr std::uint32_t kStateDisabled = 2;
 constexpr std::uint32_t kStateNotPresent = 4;
+constexpr std::uint32_t kStateUnplugged = 8;
 
 struct Endpoint {
   std::wstring id;
@@ -30,6 +31,9 @@ struct Endpoint {
   std::wstring device;  // endpoints of one physical device share this key
   bool present = true;
   bool enabled = true;
+  // A card with jack detection whose jack is empty: the endpoint stays known and enabled but
+  // is not active (DEVICE_STATE_UNPLUGGED), unless it is disabled, which Windows shows first.
+  bool jackUnplugged = false;
   std::uint64_t enableAtMs = 0;  // a pending enable that takes effect at this time (0: none)
   double volume = 1.0;
   bool mute = false;
@@ -52,8 +56,16 @@ std::uint64_t NowMs();
 // The state Windows would report now (a pending enable counts once its time has come).
 std::uint32_t EffectiveState(const Endpoint& endpoint, std::uint64_t nowMs);
 
-// Sets one field by the name it has in the world file ("volume_stuck", "listen", ...).
+// Sets one field by the name it has in the world file ("volume_stuck", "listen", ...). The
+// value is written as in the file: \r, \n, \t and \\ stand for CR, LF, tab and a
+// backslash.
 bool SetEndpointField(Endpoint& endpoint, const std::wstring& key, const std::wstring& value);
+
+// The file form of a text value and back. The file holds one record per line and one field
+// per tab, so a name with line breaks or tabs, as a broken or hostile driver may report it,
+// is escaped to stay one field.
+std::wstring EscapeField(const std::wstring& text);
+std::wstring UnescapeField(const std::wstring& text);
 
 std::string SerializeWorld(const World& world);
 bool ParseWorld(const std::string& text, World& world);
@@ -73,6 +85,7 @@ const Endpoint* FindEndpoint(const World& world, const std::wstring& idOrAlias);
 // active loses its default roles to the first active endpoint of its flow (none if none is
 // left), and a flow without a default takes the first endpoint that becomes active.
 void SetEnabled(World& world, Endpoint& endpoint, bool enabled);
+void SetJackPlugged(World& world, Endpoint& endpoint, bool plugged);
 void SetPresent(World& world, const std::wstring& device, bool present);
 void SetDefaultAllRoles(World& world, const Endpoint& endpoint);
 // The device comes back as a new instance: its endpoints stay behind as not present, and new
