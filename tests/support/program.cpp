@@ -87,4 +87,24 @@ bool TrayIconExists(HWND window, UINT id) {
   return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
 }
 
+std::vector<HWND> VisibleMenus(DWORD processId) {
+  struct Search {
+    DWORD processId;
+    std::vector<HWND> menus;
+  } search{processId, {}};
+  // Top-level windows come in z-order, so a menu opened inside another one's loop comes first.
+  EnumWindows([](HWND candidate, LPARAM data) -> BOOL {
+    auto* search = reinterpret_cast<Search*>(data);
+    wchar_t className[16] = {};
+    DWORD owner = 0;
+    GetWindowThreadProcessId(candidate, &owner);
+    if (owner == search->processId && GetClassNameW(candidate, className, 16) > 0 &&
+        wcscmp(className, L"#32768") == 0 && IsWindowVisible(candidate)) {
+      search->menus.push_back(candidate);
+    }
+    return TRUE;
+  }, reinterpret_cast<LPARAM>(&search));
+  return search.menus;
+}
+
 }  // namespace testing_support

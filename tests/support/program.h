@@ -44,5 +44,7 @@ class ProgramRun {
 HWND FindProgramWindow();
 // Whether the shell has an icon for this window and id.
 bool TrayIconExists(HWND window, UINT id = 1);
+// The popup menus of a process that are on the screen, the frontmost first.
+std::vector<HWND> VisibleMenus(DWORD processId);
 
 }  // namespace testing_support
