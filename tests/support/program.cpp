@@ -1,5 +1,6 @@
 #include "support/program.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 namespace testing_support {
@@ -85,6 +86,31 @@ bool TrayIconExists(HWND window, UINT id) {
   probe.uID = id;
   probe.uFlags = 0;
   return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+}
+
+bool ShellShowsBalloon(const std::wstring& text) {
+  struct Search {
+    const std::wstring& text;
+    bool found;
+  } search{text, false};
+  // The shell draws a balloon as a tooltip window of its own with the balloon style; the window
+  // text is the balloon's text while it is shown.
+  EnumWindows([](HWND candidate, LPARAM data) -> BOOL {
+    auto* search = reinterpret_cast<Search*>(data);
+    wchar_t className[32] = {};
+    if (GetClassNameW(candidate, className, 32) == 0 || wcscmp(className, TOOLTIPS_CLASSW) != 0) return TRUE;
+    if ((GetWindowLongW(candidate, GWL_STYLE) & TTS_BALLOON) == 0 || !IsWindowVisible(candidate)) return TRUE;
+    wchar_t shown[300] = {};
+    DWORD_PTR ignored = 0;
+    if (SendMessageTimeoutW(candidate, WM_GETTEXT, 300, reinterpret_cast<LPARAM>(shown), SMTO_ABORTIFHUNG,
+                            2000, &ignored) != 0 &&
+        search->text == shown) {
+      search->found = true;
+      return FALSE;
+    }
+    return TRUE;
+  }, reinterpret_cast<LPARAM>(&search));
+  return search.found;
 }
 
 std::vector<HWND> VisibleMenus(DWORD processId) {

@@ -44,6 +44,8 @@ class ProgramRun {
 HWND FindProgramWindow();
 // Whether the shell has an icon for this window and id.
 bool TrayIconExists(HWND window, UINT id = 1);
+// Whether the shell shows a balloon with this text, whichever icon it belongs to.
+bool ShellShowsBalloon(const std::wstring& text);
 // The popup menus of a process that are on the screen, the frontmost first.
 std::vector<HWND> VisibleMenus(DWORD processId);
 
