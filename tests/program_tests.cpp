@@ -73,7 +73,12 @@ TEST_F(Program, StartWritesTheBannerAndTheTrayExitEndsWithCodeZero) {
   EXPECT_TRUE(program.Running());
   EXPECT_TRUE(TrayIconExists(window));
 
+  // Wine's shell drops the icons of a destroyed window by itself, so only a look from inside
+  // shows whether the program removed its icon while it still ran.
+  DestructionProbe probe(program, window);
+  ASSERT_TRUE(probe.Attached());
   ExitThroughTray(program);
+  EXPECT_EQ(probe.TrayIconAtDestruction(), "gone") << "the window's destruction removes the icon";
   EXPECT_FALSE(TrayIconExists(window)) << "the icon goes with the program";
   Lines log = program.LogLines();
   ASSERT_GE(log.size(), 8u);

@@ -77,6 +77,25 @@ std::vector<std::string> ProgramRun::LogLines() const {
   return lines;
 }
 
+DestructionProbe::DestructionProbe(const ProgramRun& program, HWND window) {
+  const std::wstring& path = program.ProgramPath();
+  resultPath_ = path.substr(0, path.find_last_of(L'\\') + 1) + L"destruction-probe.txt";
+  DeleteFileW(resultPath_.c_str());
+  module_ = LoadLibraryW((ThisExeDirectory() + L"\\destruction_probe.dll").c_str());
+  if (module_ == nullptr) return;
+  auto procedure = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module_, "AfterWindowProcedure")));
+  DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  // A hook on a thread of another process runs there: the system loads the module into it.
+  if (procedure != nullptr && thread != 0) hook_ = SetWindowsHookExW(WH_CALLWNDPROCRET, procedure, module_, thread);
+}
+
+DestructionProbe::~DestructionProbe() {
+  if (hook_ != nullptr) UnhookWindowsHookEx(hook_);
+  if (module_ != nullptr) FreeLibrary(module_);
+}
+
+std::string DestructionProbe::TrayIconAtDestruction() const { return ReadBytes(resultPath_); }
+
 HWND FindProgramWindow() { return FindWindowW(kWindowClass, nullptr); }
 
 bool TrayIconExists(HWND window, UINT id) {

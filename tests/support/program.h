@@ -40,6 +40,25 @@ class ProgramRun {
   HWND window_ = nullptr;
 };
 
+// Looks into the running program through a window hook (destruction_probe_hook.cpp): when its
+// main window has handled WM_DESTROY, the window still there, was its tray icon removed?
+class DestructionProbe {
+ public:
+  DestructionProbe(const ProgramRun& program, HWND window);
+  ~DestructionProbe();
+  DestructionProbe(const DestructionProbe&) = delete;
+  DestructionProbe& operator=(const DestructionProbe&) = delete;
+
+  bool Attached() const { return hook_ != nullptr; }
+  // "gone" or "present"; empty while the window was not destroyed, or when the hook never ran.
+  std::string TrayIconAtDestruction() const;
+
+ private:
+  HMODULE module_ = nullptr;
+  HHOOK hook_ = nullptr;
+  std::wstring resultPath_;
+};
+
 // Any running main window of the program, whichever process owns it.
 HWND FindProgramWindow();
 // Whether the shell has an icon for this window and id.
