@@ -10,8 +10,12 @@ constexpr wchar_t kWindowClass[] = L"VARNListenFixWindow";
 }
 
 ProgramRun::ProgramRun(const TempDir& scratch) {
-  appDir_ = scratch / L"app";
-  CreateDirectoryW(appDir_.c_str(), nullptr);
+  // A folder of its own: a second run must not copy over a program that still runs, and each
+  // run's log stays its own.
+  for (int n = 1; n < 100; ++n) {
+    appDir_ = scratch / (n == 1 ? std::wstring(L"app") : L"app-" + std::to_wstring(n));
+    if (CreateDirectoryW(appDir_.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
   std::wstring tests = ThisExeDirectory();
   std::wstring build = tests.substr(0, tests.find_last_of(L"\\/"));
   programPath_ = appDir_ + L"\\VARNListenFix.exe";

@@ -14,7 +14,8 @@ namespace testing_support {
 
 class ProgramRun {
  public:
-  // Copies the program and the stand-in tool into <scratch>\app.
+  // Copies the program and the stand-in tool into a new folder <scratch>\app (app-2, ... for
+  // later runs on the same scratch directory).
   explicit ProgramRun(const TempDir& scratch);
   ~ProgramRun();  // a program still running is killed
   ProgramRun(const ProgramRun&) = delete;
