@@ -1,10 +1,12 @@
 // The real program under Wine and Xvfb: start banner, single instance, the logon start, hiding
-// on close, the tray icon and the exit through the tray.
+// on close, the tray icon and the exit through the tray, and a log that outside text cannot forge.
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <shellapi.h>
+
+#include <regex>
 
 #include "settings/settings.h"
 #include "support/program.h"
@@ -106,6 +108,38 @@ TEST_F(Program, StartWritesTheBannerAndTheTrayExitEndsWithCodeZero) {
   ASSERT_NE(exitChosen, std::string::npos);
   ASSERT_NE(exitDone, std::string::npos);
   EXPECT_LT(exitChosen, exitDone);
+}
+
+TEST_F(Program, LineBreaksInTheCommandLineCannotForgeALogRecord) {
+  const std::string forged = "2026-01-01 00:00:00.000 [ERROR] [app] forged";
+  const std::wstring forgedWide = L"2026-01-01 00:00:00.000 [ERROR] [app] forged";
+  ProgramRun program(dir);
+  HWND window = StartAndWaitForWindow(program, L"x\r\n" + forgedWide + L"\n" + forgedWide + L"\r" + forgedWide);
+  ASSERT_NE(window, nullptr);
+  ExitThroughTray(program);
+
+  // Broken wherever a reader would break it (CR LF, CR, LF), the file is records only.
+  const std::string bytes = ReadBytes(program.LogPath());
+  Lines lines;
+  size_t start = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '\r' && bytes[i] != '\n') continue;
+    lines.push_back(bytes.substr(start, i - start));
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < bytes.size()) lines.push_back(bytes.substr(start));
+  ASSERT_FALSE(lines.empty());
+  const std::regex record(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[(TRACE|INFO |WARN |ERROR)\] \[[a-z]+\] .*)");
+  Lines commandLineRecords;
+  for (const std::string& line : lines) {
+    EXPECT_TRUE(std::regex_match(line, record)) << "not a record: " << line;
+    EXPECT_NE(line.rfind(forged, 0), 0u) << "a forged record: " << line;
+    if (line.find("命令行=") != std::string::npos) commandLineRecords.push_back(line.substr(24));
+  }
+  // One record, with " ｜ " (U+FF5C between blanks) where each break was.
+  ASSERT_EQ(commandLineRecords.size(), 1u);
+  EXPECT_EQ(commandLineRecords[0], "[INFO ] [app] 命令行=x ｜ " + forged + " ｜ " + forged + " ｜ " + forged);
 }
 
 TEST_F(Program, ASecondStartShowsTheFirstWindowAndEndsSilently) {
