@@ -112,7 +112,7 @@ TEST_F(Program, StartWritesTheBannerAndTheTrayExitEndsWithCodeZero) {
 
 TEST_F(Program, LineBreaksInTheCommandLineCannotForgeALogRecord) {
   const std::string forged = "2026-01-01 00:00:00.000 [ERROR] [app] forged";
-  const std::wstring forgedWide = L"2026-01-01 00:00:00.000 [ERROR] [app] forged";
+  const std::wstring forgedWide(forged.begin(), forged.end());
   ProgramRun program(dir);
   HWND window = StartAndWaitForWindow(program, L"x\r\n" + forgedWide + L"\n" + forgedWide + L"\r" + forgedWide);
   ASSERT_NE(window, nullptr);
