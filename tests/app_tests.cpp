@@ -1,5 +1,6 @@
 // Decisions of the application shell that need no running program: the tray record and its
-// balloon cuts, the tray menu, the window rectangle, the logon switch and the system text.
+// balloon cuts, the balloon against the shell, the tray menu, the window rectangle, the logon
+// switch and the system text.
 
 #include <windows.h>
 #include <shellapi.h>
@@ -8,8 +9,14 @@
 
 #include "app/app.h"
 #include "app/tray.h"
+#include "support/program.h"
+#include "support/test_support.h"
 
 namespace {
+
+using testing_support::ShellShowsBalloon;
+using testing_support::TrayIconExists;
+using testing_support::WaitUntil;
 
 TEST(TrayRecord, IconRecordUsesTheRealStructureSizeAndTheTitleTip) {
   NOTIFYICONDATAW record;
@@ -46,6 +53,43 @@ TEST(TrayRecord, BalloonTextsAreCutAtTheirLimits) {
     EXPECT_EQ(record.dwInfoFlags, 2u);
     EXPECT_STREQ(record.szTip, L"泽沃尼亚音频无损转换器桥接软件 V7.3") << "the tip stays the title";
   }
+}
+
+// The tray code runs on a window of the test's own in place of the main window; the shell is
+// Wine's, which draws a balloon so that it can be seen.
+TEST(TrayBalloon, DroppedWithoutAnIconAndShownAgainOnAnIconTheShellLost) {
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = DefWindowProcW;
+  windowClass.hInstance = GetModuleHandleW(nullptr);
+  windowClass.lpszClassName = L"VarnBalloonTestWindow";
+  RegisterClassW(&windowClass);
+  HWND window = CreateWindowW(windowClass.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 100, 100, nullptr,
+                              nullptr, windowClass.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  varn::app.mainWindow = window;
+
+  // Before the icon exists a balloon is dropped; it does not make an icon appear.
+  varn::ShowTrayBalloon(L"连接", L"还没有图标", 1);
+  EXPECT_FALSE(TrayIconExists(window));
+
+  // The shell forgets the icon (Explorer restarted, no "TaskbarCreated" yet): the next balloon
+  // adds the icon again and shows on it.
+  varn::AddTrayIcon();
+  ASSERT_TRUE(TrayIconExists(window));
+  NOTIFYICONDATAW lost{};
+  lost.cbSize = sizeof(lost);
+  lost.hWnd = window;
+  lost.uID = 1;
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &lost));
+  const std::wstring text = L"图标丢失之后 " + std::to_wstring(GetCurrentProcessId());
+  varn::ShowTrayBalloon(L"连接", text, 2);
+  EXPECT_TRUE(TrayIconExists(window)) << "the icon is back";
+  // The shell draws a balloon 2 s after it was asked, later when another one is still shown.
+  EXPECT_TRUE(WaitUntil([&] { return ShellShowsBalloon(text); }, 20000)) << "the balloon is shown";
+
+  varn::RemoveTrayIcon();
+  varn::app.mainWindow = nullptr;
+  DestroyWindow(window);
 }
 
 TEST(TrayMenu, TenPositionsWithTheAutostartCheckMark) {

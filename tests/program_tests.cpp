@@ -1,10 +1,12 @@
 // The real program under Wine and Xvfb: start banner, single instance, the logon start, hiding
-// on close, the tray icon and the exit through the tray.
+// on close, the tray icon and the exit through the tray, and a log that outside text cannot forge.
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <shellapi.h>
+
+#include <regex>
 
 #include "settings/settings.h"
 #include "support/program.h"
@@ -40,11 +42,33 @@ class Program : public SimulatedWorldTest {
     EXPECT_EQ(program.WaitForExit(), 0);
   }
 
+  // Sends tray callbacks the way the shell does once the icon runs NOTIFYICON_VERSION_4: one
+  // notification per event (event and icon id in lParam, the anchor point in wParam), then
+  // waits until the window has taken all of them; a menu that one of them opened is shown by then.
+  static void ShellClick(HWND window, const std::vector<UINT>& events) {
+    for (UINT event : events) {
+      SendNotifyMessageW(window, 0x8001, MAKEWPARAM(1270, 790), MAKELPARAM(event, 1));
+    }
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+  }
+
   static size_t IndexOf(const Lines& lines, const std::string& text) {
     for (size_t i = 0; i < lines.size(); ++i) {
       if (lines[i] == text) return i;
     }
     return std::string::npos;
+  }
+  static size_t IndexOfPrefix(const Lines& lines, const std::string& prefix) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i].rfind(prefix, 0) == 0) return i;
+    }
+    return std::string::npos;
+  }
+  static size_t Count(const Lines& lines, const std::string& text) {
+    size_t count = 0;
+    for (const std::string& line : lines) count += line == text ? 1 : 0;
+    return count;
   }
 };
 
@@ -62,7 +86,12 @@ TEST_F(Program, StartWritesTheBannerAndTheTrayExitEndsWithCodeZero) {
   EXPECT_TRUE(program.Running());
   EXPECT_TRUE(TrayIconExists(window));
 
+  // Wine's shell drops the icons of a destroyed window by itself, so only a look from inside
+  // shows whether the program removed its icon while it still ran.
+  DestructionProbe probe(program, window);
+  ASSERT_TRUE(probe.Attached());
   ExitThroughTray(program);
+  EXPECT_EQ(probe.TrayIconAtDestruction(), "gone") << "the window's destruction removes the icon";
   EXPECT_FALSE(TrayIconExists(window)) << "the icon goes with the program";
   Lines log = program.LogLines();
   ASSERT_GE(log.size(), 8u);
@@ -73,10 +102,44 @@ TEST_F(Program, StartWritesTheBannerAndTheTrayExitEndsWithCodeZero) {
   EXPECT_NE(log[3].find(" (build "), std::string::npos) << log[3];
   EXPECT_EQ(log[4], "[INFO ] [app] 命令行=(无)");
   EXPECT_EQ(log[5], "[INFO ] [app] 启动方式=手动/托盘启动（显示主窗口）");
-  size_t exitLine = IndexOf(log, "[INFO ] [app] 用户从托盘菜单退出程序");
-  ASSERT_NE(exitLine, std::string::npos);
-  ASSERT_LT(exitLine + 1, log.size());
-  EXPECT_EQ(log[exitLine + 1].rfind("[INFO ] [app] 程序退出（正常），最后状态=", 0), 0u) << log[exitLine + 1];
+  // Both exit lines, in this order; others may come between them.
+  size_t exitChosen = IndexOf(log, "[INFO ] [app] 用户从托盘菜单退出程序");
+  size_t exitDone = IndexOfPrefix(log, "[INFO ] [app] 程序退出（正常），最后状态=");
+  ASSERT_NE(exitChosen, std::string::npos);
+  ASSERT_NE(exitDone, std::string::npos);
+  EXPECT_LT(exitChosen, exitDone);
+}
+
+TEST_F(Program, LineBreaksInTheCommandLineCannotForgeALogRecord) {
+  const std::string forged = "2026-01-01 00:00:00.000 [ERROR] [app] forged";
+  const std::wstring forgedWide(forged.begin(), forged.end());
+  ProgramRun program(dir);
+  HWND window = StartAndWaitForWindow(program, L"x\r\n" + forgedWide + L"\n" + forgedWide + L"\r" + forgedWide);
+  ASSERT_NE(window, nullptr);
+  ExitThroughTray(program);
+
+  // Broken wherever a reader would break it (CR LF, CR, LF), the file is records only.
+  const std::string bytes = ReadBytes(program.LogPath());
+  Lines lines;
+  size_t start = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '\r' && bytes[i] != '\n') continue;
+    lines.push_back(bytes.substr(start, i - start));
+    if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < bytes.size()) lines.push_back(bytes.substr(start));
+  ASSERT_FALSE(lines.empty());
+  const std::regex record(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[(TRACE|INFO |WARN |ERROR)\] \[[a-z]+\] .*)");
+  Lines commandLineRecords;
+  for (const std::string& line : lines) {
+    EXPECT_TRUE(std::regex_match(line, record)) << "not a record: " << line;
+    EXPECT_NE(line.rfind(forged, 0), 0u) << "a forged record: " << line;
+    if (line.find("命令行=") != std::string::npos) commandLineRecords.push_back(line.substr(24));
+  }
+  // One record, with " ｜ " (U+FF5C between blanks) where each break was.
+  ASSERT_EQ(commandLineRecords.size(), 1u);
+  EXPECT_EQ(commandLineRecords[0], "[INFO ] [app] 命令行=x ｜ " + forged + " ｜ " + forged + " ｜ " + forged);
 }
 
 TEST_F(Program, ASecondStartShowsTheFirstWindowAndEndsSilently) {
@@ -85,13 +148,16 @@ TEST_F(Program, ASecondStartShowsTheFirstWindowAndEndsSilently) {
   ASSERT_NE(window, nullptr);
   PostMessageW(window, WM_CLOSE, 0, 0);
   ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, 5000));
-  size_t linesBefore = first.LogLines().size();
 
   ProgramRun second(dir);
   ASSERT_TRUE(second.Start(L"--startup"));
   EXPECT_EQ(second.WaitForExit(), 0);
   EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000)) << "the first one shows itself";
-  EXPECT_EQ(first.LogLines().size(), linesBefore) << "the second start writes nothing";
+  // The second start goes no further than the single-instance check: no banner, in its own
+  // folder's log or in the first one's.
+  const std::string banner = "[INFO ] [app] ================ 程序启动 ================";
+  EXPECT_EQ(Count(first.LogLines(), banner), 1u);
+  EXPECT_EQ(Count(second.LogLines(), banner), 0u);
   ExitThroughTray(first);
 }
 
@@ -135,32 +201,39 @@ TEST_F(Program, TaskbarCreatedBringsTheTrayIconBack) {
   ExitThroughTray(program);
 }
 
-TEST_F(Program, TrayClicksRestoreTheWindowOrOpenTheMenu) {
+TEST_F(Program, TrayClicksRestoreTheWindowOrOpenTheMenuOnce) {
   ProgramRun program(dir);
   HWND window = StartAndWaitForWindow(program);
   ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return TrayIconExists(window); }, 5000));
+  // Shown first: the callbacks below are sent messages, which overtake a posted WM_CLOSE.
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000));
   PostMessageW(window, WM_CLOSE, 0, 0);
   ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) == FALSE; }, 5000));
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
 
   // A single click does nothing; a double click brings the window back.
-  PostMessageW(window, 0x8001, 0, MAKELPARAM(WM_LBUTTONDOWN, 1));
-  PostMessageW(window, 0x8001, 0, MAKELPARAM(WM_LBUTTONUP, 1));
-  Sleep(500);
+  ShellClick(window, {WM_LBUTTONDOWN, WM_LBUTTONUP, NIN_SELECT});
   EXPECT_FALSE(IsWindowVisible(window));
-  PostMessageW(window, 0x8001, 0, MAKELPARAM(WM_LBUTTONDBLCLK, 1));
+  ShellClick(window, {WM_LBUTTONDBLCLK});
   EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000));
 
-  // A right click opens the tray menu; Escape closes it and the program goes on.
-  for (UINT event : {static_cast<UINT>(WM_RBUTTONUP), static_cast<UINT>(WM_CONTEXTMENU)}) {
-    PostMessageW(window, 0x8001, 0, MAKELPARAM(event, 1));
-    HWND menu = nullptr;
-    EXPECT_TRUE(WaitUntil([&] { return (menu = FindWindowW(L"#32768", nullptr)) != nullptr && IsWindowVisible(menu); }, 5000))
-        << "menu for event " << event;
-    if (menu != nullptr) PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
-    EXPECT_TRUE(WaitUntil([&] {
-      HWND open = FindWindowW(L"#32768", nullptr);
-      return open == nullptr || !IsWindowVisible(open);
-    }, 5000));
+  // A right click brings WM_RBUTTONDOWN, WM_RBUTTONUP and WM_CONTEXTMENU; the menu key on the
+  // icon brings WM_CONTEXTMENU alone. Each opens one menu, and once Escape closes it none is
+  // left behind.
+  const std::vector<std::vector<UINT>> gestures = {{WM_RBUTTONDOWN, WM_RBUTTONUP, WM_CONTEXTMENU},
+                                                   {WM_CONTEXTMENU}};
+  for (const std::vector<UINT>& gesture : gestures) {
+    SCOPED_TRACE(gesture.size() == 1 ? "menu key" : "right click");
+    ShellClick(window, gesture);
+    EXPECT_TRUE(WaitUntil([&] { return !VisibleMenus(processId).empty(); }, 5000));
+    std::vector<HWND> menus = VisibleMenus(processId);
+    EXPECT_EQ(menus.size(), 1u) << "menus open at once";
+    if (!menus.empty()) PostMessageW(menus.front(), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_TRUE(WaitUntil([&] { return VisibleMenus(processId).empty(); }, 5000)) << "a menu is left open";
+    ShellClick(window, {});
+    EXPECT_TRUE(VisibleMenus(processId).empty()) << "a second menu opened after the first closed";
   }
   ExitThroughTray(program);
 }

@@ -10,6 +10,10 @@ namespace {
 // Owned by the window thread; all zero while no icon is shown.
 NOTIFYICONDATAW trayRecord{};
 HICON trayImage = nullptr;
+// Whether the shell took NOTIFYICON_VERSION_4 for the icon shown now. It decides which right-click
+// callback opens the menu, so it is negotiated again with every add: a restarted shell has
+// forgotten the earlier one.
+bool trayVersion4 = false;
 
 // Bounded copy into a fixed text field, always terminated; cut by UTF-16 units.
 template <size_t N>
@@ -79,7 +83,7 @@ void AddTrayIcon() {
   FillTrayIconRecord(trayRecord, app.mainWindow, trayImage);
   Shell_NotifyIconW(NIM_ADD, &trayRecord);
   trayRecord.uVersion = NOTIFYICON_VERSION_4;
-  Shell_NotifyIconW(NIM_SETVERSION, &trayRecord);
+  trayVersion4 = Shell_NotifyIconW(NIM_SETVERSION, &trayRecord) != FALSE;
 }
 
 void RemoveTrayIcon() {
@@ -87,6 +91,7 @@ void RemoveTrayIcon() {
   if (trayImage != nullptr) DestroyIcon(trayImage);
   trayImage = nullptr;
   trayRecord = NOTIFYICONDATAW{};
+  trayVersion4 = false;
 }
 
 void ShowTrayBalloon(const std::wstring& title, const std::wstring& text, int iconKind) {
@@ -101,11 +106,18 @@ void ShowTrayBalloon(const std::wstring& title, const std::wstring& text, int ic
 }
 
 void OnTrayCallback(HWND window, LPARAM lParam) {
-  // With NOTIFYICON_VERSION_4 the mouse event is in the low word.
+  // The event is the low word (with NOTIFYICON_VERSION_4 the icon id is the high word). Under
+  // version 4 one right click brings WM_RBUTTONUP and then WM_CONTEXTMENU, which alone also
+  // comes from the keyboard; opening on both would start a second menu inside the first one's
+  // modal loop. A shell that refused version 4 sends only WM_RBUTTONUP.
   switch (LOWORD(lParam)) {
     case WM_LBUTTONDBLCLK: RestoreMainWindow(); break;
     case WM_CONTEXTMENU:
-    case WM_RBUTTONUP: ShowTrayMenu(window); break;
+      if (trayVersion4) ShowTrayMenu(window);
+      break;
+    case WM_RBUTTONUP:
+      if (!trayVersion4) ShowTrayMenu(window);
+      break;
     default: break;
   }
 }

@@ -1,5 +1,6 @@
 #include "support/program.h"
 
+#include <commctrl.h>
 #include <shellapi.h>
 
 namespace testing_support {
@@ -9,8 +10,12 @@ constexpr wchar_t kWindowClass[] = L"VARNListenFixWindow";
 }
 
 ProgramRun::ProgramRun(const TempDir& scratch) {
-  appDir_ = scratch / L"app";
-  CreateDirectoryW(appDir_.c_str(), nullptr);
+  // A folder of its own: a second run must not copy over a program that still runs, and each
+  // run's log stays its own.
+  for (int n = 1; n < 100; ++n) {
+    appDir_ = scratch / (n == 1 ? std::wstring(L"app") : L"app-" + std::to_wstring(n));
+    if (CreateDirectoryW(appDir_.c_str(), nullptr) || GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
   std::wstring tests = ThisExeDirectory();
   std::wstring build = tests.substr(0, tests.find_last_of(L"\\/"));
   programPath_ = appDir_ + L"\\VARNListenFix.exe";
@@ -76,6 +81,25 @@ std::vector<std::string> ProgramRun::LogLines() const {
   return lines;
 }
 
+DestructionProbe::DestructionProbe(const ProgramRun& program, HWND window) {
+  const std::wstring& path = program.ProgramPath();
+  resultPath_ = path.substr(0, path.find_last_of(L'\\') + 1) + L"destruction-probe.txt";
+  DeleteFileW(resultPath_.c_str());
+  module_ = LoadLibraryW((ThisExeDirectory() + L"\\destruction_probe.dll").c_str());
+  if (module_ == nullptr) return;
+  auto procedure = reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(module_, "AfterWindowProcedure")));
+  DWORD thread = GetWindowThreadProcessId(window, nullptr);
+  // A hook on a thread of another process runs there: the system loads the module into it.
+  if (procedure != nullptr && thread != 0) hook_ = SetWindowsHookExW(WH_CALLWNDPROCRET, procedure, module_, thread);
+}
+
+DestructionProbe::~DestructionProbe() {
+  if (hook_ != nullptr) UnhookWindowsHookEx(hook_);
+  if (module_ != nullptr) FreeLibrary(module_);
+}
+
+std::string DestructionProbe::TrayIconAtDestruction() const { return ReadBytes(resultPath_); }
+
 HWND FindProgramWindow() { return FindWindowW(kWindowClass, nullptr); }
 
 bool TrayIconExists(HWND window, UINT id) {
@@ -85,6 +109,51 @@ bool TrayIconExists(HWND window, UINT id) {
   probe.uID = id;
   probe.uFlags = 0;
   return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
+}
+
+bool ShellShowsBalloon(const std::wstring& text) {
+  struct Search {
+    const std::wstring& text;
+    bool found;
+  } search{text, false};
+  // The shell draws a balloon as a tooltip window of its own with the balloon style; the window
+  // text is the balloon's text while it is shown.
+  EnumWindows([](HWND candidate, LPARAM data) -> BOOL {
+    auto* search = reinterpret_cast<Search*>(data);
+    wchar_t className[32] = {};
+    if (GetClassNameW(candidate, className, 32) == 0 || wcscmp(className, TOOLTIPS_CLASSW) != 0) return TRUE;
+    if ((GetWindowLongW(candidate, GWL_STYLE) & TTS_BALLOON) == 0 || !IsWindowVisible(candidate)) return TRUE;
+    wchar_t shown[300] = {};
+    DWORD_PTR ignored = 0;
+    if (SendMessageTimeoutW(candidate, WM_GETTEXT, 300, reinterpret_cast<LPARAM>(shown), SMTO_ABORTIFHUNG,
+                            2000, &ignored) != 0 &&
+        search->text == shown) {
+      search->found = true;
+      return FALSE;
+    }
+    return TRUE;
+  }, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::vector<HWND> VisibleMenus(DWORD processId) {
+  struct Search {
+    DWORD processId;
+    std::vector<HWND> menus;
+  } search{processId, {}};
+  // Top-level windows come in z-order, so a menu opened inside another one's loop comes first.
+  EnumWindows([](HWND candidate, LPARAM data) -> BOOL {
+    auto* search = reinterpret_cast<Search*>(data);
+    wchar_t className[16] = {};
+    DWORD owner = 0;
+    GetWindowThreadProcessId(candidate, &owner);
+    if (owner == search->processId && GetClassNameW(candidate, className, 16) > 0 &&
+        wcscmp(className, L"#32768") == 0 && IsWindowVisible(candidate)) {
+      search->menus.push_back(candidate);
+    }
+    return TRUE;
+  }, reinterpret_cast<LPARAM>(&search));
+  return search.menus;
 }
 
 }  // namespace testing_support

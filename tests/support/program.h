@@ -14,7 +14,8 @@ namespace testing_support {
 
 class ProgramRun {
  public:
-  // Copies the program and the stand-in tool into <scratch>\app.
+  // Copies the program and the stand-in tool into a new folder <scratch>\app (app-2, ... for
+  // later runs on the same scratch directory).
   explicit ProgramRun(const TempDir& scratch);
   ~ProgramRun();  // a program still running is killed
   ProgramRun(const ProgramRun&) = delete;
@@ -40,9 +41,32 @@ class ProgramRun {
   HWND window_ = nullptr;
 };
 
+// Looks into the running program through a window hook (destruction_probe_hook.cpp): when its
+// main window has handled WM_DESTROY, the window still there, was its tray icon removed?
+class DestructionProbe {
+ public:
+  DestructionProbe(const ProgramRun& program, HWND window);
+  ~DestructionProbe();
+  DestructionProbe(const DestructionProbe&) = delete;
+  DestructionProbe& operator=(const DestructionProbe&) = delete;
+
+  bool Attached() const { return hook_ != nullptr; }
+  // "gone" or "present"; empty while the window was not destroyed, or when the hook never ran.
+  std::string TrayIconAtDestruction() const;
+
+ private:
+  HMODULE module_ = nullptr;
+  HHOOK hook_ = nullptr;
+  std::wstring resultPath_;
+};
+
 // Any running main window of the program, whichever process owns it.
 HWND FindProgramWindow();
 // Whether the shell has an icon for this window and id.
 bool TrayIconExists(HWND window, UINT id = 1);
+// Whether the shell shows a balloon with this text, whichever icon it belongs to.
+bool ShellShowsBalloon(const std::wstring& text);
+// The popup menus of a process that are on the screen, the frontmost first.
+std::vector<HWND> VisibleMenus(DWORD processId);
 
 }  // namespace testing_support
