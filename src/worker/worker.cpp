@@ -124,6 +124,10 @@ WorkerOutcome CallTask(const TakenTask& taken, const wchar_t* shownName) {
   return failed;
 }
 
+// The worker stays busy until the window has taken the outcome: a task accepted before that
+// (a volume guard from a timer, say) would finish first and replace an outcome the window has
+// not seen, such as the start-up work's or a connect's. An outcome that cannot be announced
+// (no window, a full queue) would keep the worker busy for ever; it is dropped instead.
 void PublishOutcome(WorkerOutcome&& outcome, unsigned generation) {
   HWND target = nullptr;
   UINT message = 0;
@@ -131,12 +135,16 @@ void PublishOutcome(WorkerOutcome&& outcome, unsigned generation) {
     ScopedExclusiveLock scope(lock);
     if (state.generation != generation) return;
     state.outcome = std::move(outcome);
-    state.busy = false;
     state.outcomeReady = true;
     target = state.target;
     message = state.doneMsg;
   }
-  if (target != nullptr) PostMessageW(target, message, 0, 0);
+  if (target != nullptr && PostMessageW(target, message, 0, 0)) return;
+  ScopedExclusiveLock scope(lock);
+  if (state.generation != generation || !state.outcomeReady) return;
+  state.outcome = WorkerOutcome();
+  state.outcomeReady = false;
+  state.busy = false;
 }
 
 void RunTask(TakenTask& taken, unsigned generation) {
@@ -293,6 +301,7 @@ bool TakeOutcome(WorkerOutcome& outcome) {
   outcome = std::move(state.outcome);
   state.outcome = WorkerOutcome();
   state.outcomeReady = false;
+  state.busy = false;  // the task that made it counts as running until now
   return true;
 }
 

@@ -68,9 +68,10 @@ void StopWorker();
 // True when the task was accepted; a refused task is destroyed without running. A null name
 // is an unnamed task. With logTask false the task's start and end lines are not written.
 bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name);
-// True while a task is waiting or running.
+// True while a task is waiting or running, and after it ended until its outcome is taken.
 bool IsWorkerBusy();
 // Both return false and leave the argument as it was when nothing is waiting to be taken.
+// Taking the outcome frees the worker for the next task.
 bool TakeOutcome(WorkerOutcome& outcome);
 bool TakeProgressText(std::wstring& text);
 
