@@ -104,6 +104,37 @@ class SettingsKey : public ::testing::Test {
 
 // Strings -------------------------------------------------------------------------------------
 
+// The names are what earlier runs stored and what other tools read: pinned here, once, as the
+// literal texts in the registry.
+TEST_F(SettingsKey, ValuesLiveUnderTheirStoredNames) {
+  const std::pair<const wchar_t*, const wchar_t*> texts[] = {
+      {varn::kCaptureIdValue, L"CaptureId"},
+      {varn::kRenderIdValue, L"RenderId"},
+      {varn::kCaptureNameValue, L"CaptureName"},
+      {varn::kRenderNameValue, L"RenderName"},
+      {varn::kLastCaptureResolvedValue, L"LastCaptureResolved"},
+      {varn::kLastRenderResolvedValue, L"LastRenderResolved"},
+      {varn::kLastBridgeCaptureResolvedValue, L"LastVarnCaptureResolved"},
+      {varn::kLastBridgeRenderResolvedValue, L"LastVarnRenderResolved"},
+  };
+  for (const auto& [constant, stored] : texts) {
+    varn::WriteSettingString(constant, std::wstring(L"for ") + stored);
+    wchar_t data[64] = {};
+    DWORD size = sizeof(data);
+    EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, L"Software\\VARNListenFix", stored, RRF_RT_REG_SZ, nullptr, data, &size),
+              ERROR_SUCCESS) << stored;
+    EXPECT_EQ(std::wstring(data), std::wstring(L"for ") + stored);
+  }
+  varn::WriteStartupEnabled(true);
+  varn::WriteStartupConfigured();
+  for (const wchar_t* stored : {L"StartupEnabled", L"StartupConfigured"}) {
+    DWORD value = 0, size = sizeof(value);
+    EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, L"Software\\VARNListenFix", stored, RRF_RT_REG_DWORD, nullptr, &value, &size),
+              ERROR_SUCCESS) << stored;
+    EXPECT_EQ(value, 1u);
+  }
+}
+
 TEST_F(SettingsKey, MissingKeyReadsAsAbsentAndTheFirstWriteCreatesIt) {
   EXPECT_EQ(varn::ReadSettingString(varn::kCaptureIdValue), L"");
   EXPECT_FALSE(varn::ReadSettingDword(varn::kStartupEnabledValue).found);
