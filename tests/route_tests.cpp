@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "audio/device_identity.h"
+#include "audio/endpoints.h"
 #include "log/log.h"
 #include "routes/listen_routes.h"
 #include "routes/tool_runner.h"
@@ -187,6 +188,32 @@ TEST_F(Routes, StopListenRepeatedlyStopsAtTheFirstFailure) {
 
   EXPECT_FALSE(varn::StopListenRepeatedly({L"no id", L""}, 3));
   EXPECT_EQ(Commands().size(), 5u);
+}
+
+TEST_F(Routes, ADeviceNameCannotForgeALogRecord) {
+  const std::wstring forged = L"Line\r\n2026-01-01 00:00:00.000 [ERROR] [route] forged\n";
+  ASSERT_TRUE(audiosim::UpdateWorld([&](audiosim::World& world) {
+    audiosim::FindEndpoint(world, L"card-in")->name = forged;
+    return true;
+  }));
+  DeviceIdentity named;
+  for (const DeviceIdentity& entry : varn::ListEndpoints(varn::kCaptureFlow)) {
+    if (entry.id == cardIn.id) named = entry;
+  }
+  ASSERT_EQ(named.name, forged) << "Core Audio hands the name over as it is";
+  EXPECT_TRUE(varn::EstablishListenRoutes(named, bridgeOut, bridgeIn, phoneOut, 1));
+
+  Lines all = SplitCrLfLines(ReadBytes(varn::LogFilePath()));
+  ASSERT_FALSE(all.empty());
+  for (const std::string& line : all) {
+    EXPECT_TRUE(line.size() > 24 && line.compare(0, 2, "20") == 0 && line[23] == ' ' &&
+                line.find("] [", 24) != std::string::npos && line.find_first_of("\r\n") == std::string::npos)
+        << "not one record: " << line;
+    EXPECT_NE(line.rfind("2026-01-01 00:00:00.000", 0), 0u) << line;
+  }
+  EXPECT_EQ(RouteLogLines().front().rfind("[INFO ] [route] 开始建立侦听 连接次数=1 | ①Line \xEF\xBD\x9C "
+                                          "2026-01-01 00:00:00.000 [ERROR] [route] forged \xEF\xBD\x9C [", 0),
+            0u) << RouteLogLines().front();
 }
 
 // In a process of its own: the shutdown flag cannot be cleared.
