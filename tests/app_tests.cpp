@@ -66,7 +66,7 @@ TEST(TrayBalloon, DroppedWithoutAnIconAndShownAgainOnAnIconTheShellLost) {
   HWND window = CreateWindowW(windowClass.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 100, 100, nullptr,
                               nullptr, windowClass.hInstance, nullptr);
   ASSERT_NE(window, nullptr);
-  varn::app.mainWindow = window;
+  varn::windowState.mainWindow = window;
 
   // Before the icon exists a balloon is dropped; it does not make an icon appear.
   varn::ShowTrayBalloon(L"连接", L"还没有图标", 1);
@@ -88,7 +88,7 @@ TEST(TrayBalloon, DroppedWithoutAnIconAndShownAgainOnAnIconTheShellLost) {
   EXPECT_TRUE(WaitUntil([&] { return ShellShowsBalloon(text); }, 20000)) << "the balloon is shown";
 
   varn::RemoveTrayIcon();
-  varn::app.mainWindow = nullptr;
+  varn::windowState.mainWindow = nullptr;
   DestroyWindow(window);
 }
 

@@ -5,9 +5,6 @@
 namespace varn {
 
 AppState app;
-bool startupMode = false;
-bool exitRequested = false;
-bool autostartOn = true;
 
 namespace {
 
@@ -59,9 +56,9 @@ RECT MainWindowRect(int dpi, const RECT& work) {
 }
 
 void RestoreMainWindow() {
-  if (app.mainWindow == nullptr) return;
-  ShowWindow(app.mainWindow, SW_RESTORE);
-  SetForegroundWindow(app.mainWindow);
+  if (windowState.mainWindow == nullptr) return;
+  ShowWindow(windowState.mainWindow, SW_RESTORE);
+  SetForegroundWindow(windowState.mainWindow);
 }
 
 }  // namespace varn

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "ui/window_state.h"
+
 namespace varn {
 
 constexpr wchar_t kMainWindowClass[] = L"VARNListenFixWindow";
@@ -34,20 +36,14 @@ enum CommandId : int {
   kCmdExportDiagnostics = 207,
 };
 
-// Process-wide values of the window thread.
+// Process-wide values of the window thread; the main window, its DPI and the flags live in
+// ui/window_state.h.
 struct AppState {
   HINSTANCE instance = nullptr;
   HANDLE instanceMutex = nullptr;
-  int dpi = 96;
   UINT taskbarCreatedMessage = 0;
-  HWND mainWindow = nullptr;
 };
 extern AppState app;
-
-// Window-thread flags.
-extern bool startupMode;     // started with "--startup"
-extern bool exitRequested;   // the user chose "退出"
-extern bool autostartOn;     // autostart is wanted
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -91,7 +91,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
   }
 
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  app.dpi = SystemDpi();
+  windowState.dpi = SystemDpi();
   std::wstring programPath = GetProgramPath();
   OpenLog(programPath);
   LocateSoundTool(programPath);
@@ -112,7 +112,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
 
   RECT work{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-  RECT frame = MainWindowRect(app.dpi, work);
+  RECT frame = MainWindowRect(windowState.dpi, work);
   HWND window = CreateWindowExW(0, kMainWindowClass, kWindowTitle, kMainWindowStyle, frame.left,
                                 frame.top, frame.right - frame.left, frame.bottom - frame.top,
                                 nullptr, nullptr, instance, nullptr);

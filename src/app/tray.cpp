@@ -80,7 +80,7 @@ void AddTrayIcon() {
   if (trayImage != nullptr) DestroyIcon(trayImage);
   int size = GetSystemMetrics(SM_CXSMICON);
   trayImage = static_cast<HICON>(LoadImageW(app.instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
-  FillTrayIconRecord(trayRecord, app.mainWindow, trayImage);
+  FillTrayIconRecord(trayRecord, windowState.mainWindow, trayImage);
   Shell_NotifyIconW(NIM_ADD, &trayRecord);
   trayRecord.uVersion = NOTIFYICON_VERSION_4;
   trayVersion4 = Shell_NotifyIconW(NIM_SETVERSION, &trayRecord) != FALSE;
@@ -123,9 +123,9 @@ void OnTrayCallback(HWND window, LPARAM lParam) {
 }
 
 void OpenSoundSettings() {
-  HINSTANCE result = ShellExecuteW(app.mainWindow, L"open", L"control.exe", L"mmsys.cpl", nullptr, SW_SHOWNORMAL);
+  HINSTANCE result = ShellExecuteW(windowState.mainWindow, L"open", L"control.exe", L"mmsys.cpl", nullptr, SW_SHOWNORMAL);
   if (reinterpret_cast<INT_PTR>(result) <= 32) {
-    MessageBoxW(app.mainWindow, L"无法打开 Windows 声音设置。", L"VARN USB Audio", MB_ICONERROR);
+    MessageBoxW(windowState.mainWindow, L"无法打开 Windows 声音设置。", L"VARN USB Audio", MB_ICONERROR);
   }
 }
 

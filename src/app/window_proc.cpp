@@ -29,7 +29,7 @@ constexpr UINT kSteadyStatusMs = 8000;
 constexpr UINT kBusyRetryMs = 1000;
 
 LRESULT OnCreate(HWND window) {
-  app.mainWindow = window;
+  windowState.mainWindow = window;
   // The program runs elevated; the shell that broadcasts "TaskbarCreated" after an Explorer
   // restart does not. Without this exception the message filter would drop the broadcast and
   // the tray icon would never come back.
@@ -52,7 +52,7 @@ LRESULT OnDestroy(HWND window) {
   RemoveTrayIcon();
   if (app.instanceMutex != nullptr) CloseHandle(app.instanceMutex);
   app.instanceMutex = nullptr;
-  app.mainWindow = nullptr;
+  windowState.mainWindow = nullptr;
   PostQuitMessage(0);
   return 0;
 }
@@ -126,7 +126,7 @@ LRESULT OnTaskDone() {
 }
 
 LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
-  app.dpi = HIWORD(wParam);
+  windowState.dpi = HIWORD(wParam);
   const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
   if (suggested != nullptr) {
     SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,

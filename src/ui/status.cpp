@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/app.h"
+#include "ui/window_state.h"
 #include "log/log.h"
 
 namespace varn {
@@ -24,7 +24,7 @@ void SetStatusText(const std::wstring& text) { SetStatusTextAt(text, GetTickCoun
 void SetStatusTextAt(const std::wstring& text, DWORD nowMs) {
   if (text != currentText) {
     currentText = text;
-    HWND label = app.mainWindow != nullptr ? GetDlgItem(app.mainWindow, kStatusLabelId) : nullptr;
+    HWND label = ControlWindow(kStatusLabelId);
     if (label != nullptr) {
       SetWindowTextW(label, text.c_str());
       // Erase too, so that the colour chosen for the new text is painted at once.

@@ -8,8 +8,6 @@
 
 namespace varn {
 
-constexpr int kStatusLabelId = 105;
-
 // Shows the text (when it changed) and logs it, a repeated text at most once a minute.
 void SetStatusText(const std::wstring& text);
 // The same with the tick count (GetTickCount) of the call given.
