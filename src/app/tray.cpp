@@ -1,7 +1,7 @@
 #include "app/tray.h"
 
-
 #include "app/app.h"
+#include "log/scoped_handles.h"
 
 namespace varn {
 
@@ -9,7 +9,7 @@ namespace {
 
 // Owned by the window thread; all zero while no icon is shown.
 NOTIFYICONDATAW trayRecord{};
-HICON trayImage = nullptr;
+IconHandle trayImage;
 // Whether the shell took NOTIFYICON_VERSION_4 for the icon shown now. It decides which right-click
 // callback opens the menu, so it is negotiated again with every add: a restarted shell has
 // forgotten the earlier one.
@@ -25,14 +25,14 @@ void CopyCut(wchar_t (&field)[N], const std::wstring& text, size_t limit) {
 }
 
 void ShowTrayMenu(HWND window) {
-  HMENU menu = BuildTrayMenu(autostartOn);
-  if (menu == nullptr) return;
+  MenuHandle menu(BuildTrayMenu(autostartOn));
+  if (!menu) return;
   POINT cursor{};
   GetCursorPos(&cursor);
   // Without this the menu would not close when the user clicks elsewhere.
   SetForegroundWindow(window);
-  TrackPopupMenu(menu, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, window, nullptr);
-  DestroyMenu(menu);
+  TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, window,
+                 nullptr);
 }
 
 }  // namespace
@@ -77,10 +77,12 @@ HMENU BuildTrayMenu(bool autostartChecked) {
 
 void AddTrayIcon() {
   if (trayRecord.hWnd != nullptr) Shell_NotifyIconW(NIM_DELETE, &trayRecord);
-  if (trayImage != nullptr) DestroyIcon(trayImage);
+  // The old image goes before the new one is loaded, once the shell no longer shows it.
+  trayImage.reset();
   int size = GetSystemMetrics(SM_CXSMICON);
-  trayImage = static_cast<HICON>(LoadImageW(app.instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0));
-  FillTrayIconRecord(trayRecord, windowState.mainWindow, trayImage);
+  // Not LR_SHARED: the image is ours to destroy.
+  trayImage.reset(static_cast<HICON>(LoadImageW(app.instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0)));
+  FillTrayIconRecord(trayRecord, windowState.mainWindow, trayImage.get());
   Shell_NotifyIconW(NIM_ADD, &trayRecord);
   trayRecord.uVersion = NOTIFYICON_VERSION_4;
   trayVersion4 = Shell_NotifyIconW(NIM_SETVERSION, &trayRecord) != FALSE;
@@ -88,8 +90,7 @@ void AddTrayIcon() {
 
 void RemoveTrayIcon() {
   if (trayRecord.hWnd != nullptr) Shell_NotifyIconW(NIM_DELETE, &trayRecord);
-  if (trayImage != nullptr) DestroyIcon(trayImage);
-  trayImage = nullptr;
+  trayImage.reset();
   trayRecord = NOTIFYICONDATAW{};
   trayVersion4 = false;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "log/path.h"
+#include "log/scoped_handles.h"
 #include "log/scoped_lock.h"
 #include "log/text.h"
 
@@ -36,27 +37,21 @@ SRWLOCK lock = SRWLOCK_INIT;
 // symbolic link, a junction or a hard link put where the log belongs would make us append to a
 // file of the user's choosing. The last path element is therefore opened as itself, never
 // followed, and used only when it is a plain file with a single name.
-HANDLE OpenForAppend(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return file;
+FileHandle OpenForAppend(const std::wstring& path) {
+  FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) return file;
   BY_HANDLE_FILE_INFORMATION info;
   constexpr DWORD kNotPlain = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
-  if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & kNotPlain) != 0 ||
+  if (!GetFileInformationByHandle(file.get(), &info) || (info.dwFileAttributes & kNotPlain) != 0 ||
       info.nNumberOfLinks != 1) {
-    CloseHandle(file);
-    return INVALID_HANDLE_VALUE;
+    return FileHandle();
   }
   return file;
 }
 
-bool ProbeAppend(const std::wstring& path) {
-  HANDLE file = OpenForAppend(path);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  return true;
-}
+bool ProbeAppend(const std::wstring& path) { return static_cast<bool>(OpenForAppend(path)); }
 
 // Creates the directory and any missing parents; an existing directory is no error.
 bool CreateDirectoryTree(const std::wstring& directory) {
@@ -151,11 +146,10 @@ void AppendRecord(const std::string& bytes) {
     state.lineCounter = RotateIfLarge() ? 0 : kLinesPerRotationCheck - 1;
   }
   ++state.lineCounter;
-  HANDLE file = OpenForAppend(state.path);
-  if (file == INVALID_HANDLE_VALUE) return;
+  FileHandle file = OpenForAppend(state.path);
+  if (!file) return;
   DWORD written = 0;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
+  WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "log/log.h"
 #include "log/path.h"
+#include "log/scoped_handles.h"
 #include "log/text.h"
 
 namespace varn {
@@ -30,15 +31,16 @@ HANDLE toolJob = nullptr;
 std::atomic<bool> jobRefusalLogged{false};
 
 BOOL CALLBACK CreateToolJob(INIT_ONCE*, void*, void**) {
-  HANDLE job = CreateJobObjectW(nullptr, nullptr);
-  if (job == nullptr) return TRUE;
+  KernelHandle job(CreateJobObjectW(nullptr, nullptr));
+  if (!job) return TRUE;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
-    CloseHandle(job);
+  if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                               sizeof(limits))) {
     return TRUE;
   }
-  toolJob = job;
+  // Let go on purpose: see above, closing the job would end every child at once.
+  toolJob = job.release();
   return TRUE;
 }
 
@@ -101,14 +103,14 @@ ChildRun RunChild(const std::wstring& commandLine, const wchar_t* currentDirecto
     run.startError = GetLastError();
     return run;
   }
-  AssignToToolJob(process.hProcess);
-  ResumeThread(process.hThread);
+  KernelHandle child(process.hProcess);
+  KernelHandle childThread(process.hThread);
+  AssignToToolJob(child.get());
+  ResumeThread(childThread.get());
   run.started = true;
   run.exitCode = presetExitCode;
-  run.ended = WaitForChild(process.hProcess, limitMs, run.exitCode);
-  if (!run.ended) TerminateChild(process.hProcess);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  run.ended = WaitForChild(child.get(), limitMs, run.exitCode);
+  if (!run.ended) TerminateChild(child.get());
   run.elapsedMs = GetTickCount64() - startTick;
   return run;
 }

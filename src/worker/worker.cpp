@@ -3,10 +3,12 @@
 #include <objbase.h>
 
 #include <exception>
+#include <memory>
 #include <new>
 #include <utility>
 
 #include "log/log.h"
+#include "log/scoped_handles.h"
 #include "log/scoped_lock.h"
 #include "log/text.h"
 
@@ -32,8 +34,8 @@ constexpr int kOperationCount = static_cast<int>(sizeof(kOperationNames) / sizeo
 // Everything but the handles is touched only under the lock; the handles are written under it
 // too, so that a submission from any thread sees a consistent pair.
 struct WorkerState {
-  HANDLE thread = nullptr;
-  HANDLE wake = nullptr;
+  KernelHandle thread;
+  KernelHandle wake;
   // Bumped by every start. A thread serves the generation it was started for; one left behind
   // by a stop that timed out finds a newer generation and neither takes tasks nor publishes.
   unsigned generation = 0;
@@ -60,8 +62,8 @@ thread_local unsigned servedGeneration = 0;
 // The thread owns its own copy of the wake event: a stop that gives up after 20000 ms closes
 // the shared handle while the thread may still come back to wait on it.
 struct ThreadContext {
-  HANDLE wake;
-  unsigned generation;
+  KernelHandle wake;
+  unsigned generation = 0;
 };
 
 struct TakenTask {
@@ -164,20 +166,19 @@ void RunTask(TakenTask& taken, unsigned generation) {
 
 // Sleeps on the event between tasks and never polls. A wake that finds no task waiting goes
 // back to sleep.
+// The context, and with it the thread's wake handle, lives until the thread returns; it goes
+// after the apartment has been left.
 DWORD WINAPI WorkerLoop(void* parameter) {
-  ThreadContext context = *static_cast<ThreadContext*>(parameter);
-  delete static_cast<ThreadContext*>(parameter);
-  servedGeneration = context.generation;
-  HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  std::unique_ptr<ThreadContext> context(static_cast<ThreadContext*>(parameter));
+  servedGeneration = context->generation;
+  ComApartment com(COINIT_MULTITHREADED);
   // A wait that fails would return at once for ever; ending the thread is better than spinning.
-  while (WaitForSingleObject(context.wake, INFINITE) == WAIT_OBJECT_0) {
+  while (WaitForSingleObject(context->wake.get(), INFINITE) == WAIT_OBJECT_0) {
     TakenTask taken;
-    if (!TakeNextTask(context.generation, taken)) break;
+    if (!TakeNextTask(context->generation, taken)) break;
     if (!taken.task) continue;
-    RunTask(taken, context.generation);
+    RunTask(taken, context->generation);
   }
-  if (SUCCEEDED(com)) CoUninitialize();
-  CloseHandle(context.wake);
   return 0;
 }
 
@@ -223,26 +224,24 @@ void StartWorker(HWND window, UINT progressMsg, UINT doneMsg) {
   }
   discarded = nullptr;
 
-  HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (wake == nullptr) return;
-  HANDLE threadWake = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), wake, GetCurrentProcess(), &threadWake, 0, FALSE,
+  KernelHandle wake(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!wake) return;
+  HANDLE duplicate = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), wake.get(), GetCurrentProcess(), &duplicate, 0, FALSE,
                        DUPLICATE_SAME_ACCESS)) {
-    CloseHandle(wake);
     return;
   }
-  auto* context = new (std::nothrow) ThreadContext{threadWake, generation};
-  HANDLE thread = context != nullptr ? CreateThread(nullptr, 0, WorkerLoop, context, 0, nullptr)
-                                     : nullptr;
-  if (thread == nullptr) {
-    delete context;
-    CloseHandle(threadWake);
-    CloseHandle(wake);
-    return;
-  }
+  KernelHandle threadWake(duplicate);
+  std::unique_ptr<ThreadContext> context(new (std::nothrow) ThreadContext);
+  if (!context) return;
+  context->wake = std::move(threadWake);
+  context->generation = generation;
+  KernelHandle thread(CreateThread(nullptr, 0, WorkerLoop, context.get(), 0, nullptr));
+  if (!thread) return;
+  context.release();  // the thread's own from here on
   ScopedExclusiveLock scope(lock);
-  state.thread = thread;
-  state.wake = wake;
+  state.thread = std::move(thread);
+  state.wake = std::move(wake);
 }
 
 // A task still running when the stop begins finishes unseen: the target is gone from here on.
@@ -254,8 +253,8 @@ void StopWorker() {
     ScopedExclusiveLock scope(lock);
     discarded = TakePendingLocked();
     state.target = nullptr;
-    thread = state.thread;
-    wake = state.wake;
+    thread = state.thread.get();
+    wake = state.wake.get();
     if (thread != nullptr) {
       state.stopping = true;
       state.busy = false;
@@ -266,11 +265,13 @@ void StopWorker() {
 
   SetEvent(wake);
   WaitForSingleObject(thread, kStopWaitMs);
-  CloseHandle(thread);
-  CloseHandle(wake);
+  // Closed whether or not the thread ended in time: an abandoned thread waits on its own copy of
+  // the wake event and needs neither handle.
+  KernelHandle closedWake;
+  KernelHandle closedThread;
   ScopedExclusiveLock scope(lock);
-  state.thread = nullptr;
-  state.wake = nullptr;
+  closedThread = std::move(state.thread);
+  closedWake = std::move(state.wake);
 }
 
 bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name) {
@@ -279,12 +280,12 @@ bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name) {
   HANDLE wake = nullptr;
   {
     ScopedExclusiveLock scope(lock);
-    if (state.busy || state.pendingTask || state.stopping || state.thread == nullptr) return false;
+    if (state.busy || state.pendingTask || state.stopping || !state.thread) return false;
     state.pendingTask = std::move(task);
     state.pendingLog = logTask;
     state.pendingName = std::move(nameText);
     state.busy = true;
-    wake = state.wake;
+    wake = state.wake.get();
   }
   SetEvent(wake);
   return true;
