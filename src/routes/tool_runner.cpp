@@ -39,7 +39,7 @@ BOOL CALLBACK CreateToolJob(INIT_ONCE*, void*, void**) {
                                sizeof(limits))) {
     return TRUE;
   }
-  // Let go on purpose: see above, closing the job would end every child at once.
+  // Let go on purpose and never closed (see above): closing it would end every running child.
   toolJob = job.release();
   return TRUE;
 }
