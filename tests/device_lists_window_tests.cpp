@@ -165,11 +165,15 @@ TEST_F(DeviceListsOnWindow, PickSavesTheChoiceButKeepsTheRoutedEndpointsWhileLis
     varn::WriteSettingString(varn::kRenderIdValue, L"DEVICE:{old phone}");
     varn::WriteSettingString(varn::kRenderNameValue, L"旧手机");
     varn::WriteSettingString(varn::kLastRenderResolvedValue, L"{old phone}");
-    if (row.beforeFill != nullptr) ASSERT_EQ(Audiosim(row.beforeFill), 0);
+    if (row.beforeFill != nullptr) {
+      ASSERT_EQ(Audiosim(row.beforeFill), 0);
+    }
     Select(varn::kCaptureComboId, -1);
     Select(varn::kRenderComboId, -1);
     varn::RefreshDeviceLists();
-    if (row.afterFill != nullptr) ASSERT_EQ(Audiosim(row.afterFill), 0);
+    if (row.afterFill != nullptr) {
+      ASSERT_EQ(Audiosim(row.afterFill), 0);
+    }
     ResetWindowFlags();
     varn::channelUnavailable = true;
     varn::unavailableHandled = true;
@@ -229,7 +233,9 @@ TEST_F(DeviceListsOnWindow, MutedInputNoticedOncePerMuteEpisode) {
       {L"mute mic-in", 2},  // not the picked input
   };
   for (const Step& step : steps) {
-    if (step.change != nullptr) ASSERT_EQ(Audiosim(step.change), 0);
+    if (step.change != nullptr) {
+      ASSERT_EQ(Audiosim(step.change), 0);
+    }
     varn::CheckInputMute();
     EXPECT_EQ(balloons.size(), step.balloons) << Utf8(step.change != nullptr ? step.change : L"(again)");
   }
