@@ -1,5 +1,6 @@
-// The status line's log: a text spanning lines stays one record, and a repeated text is logged
-// again only after a minute.
+// The status line: its log (a text spanning lines stays one record, a repeated text is logged
+// again only after a minute), the resting text, the colour class of a text and the words for
+// lost channels.
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,106 @@ TEST(StatusLine, LogsEachNewTextAndARepeatOnceAMinute) {
     if (lineBreak != std::string::npos) line.replace(lineBreak, 2, " \xEF\xBD\x9C ");
   }
   EXPECT_EQ(logged, expected);
+}
+
+TEST(StatusLine, RestingTextTakesTheFirstRowThatHolds) {
+  varn::SteadyStatusFacts working;
+  working.startupReady = true;
+  working.bridgePresent = true;
+  working.listeningActive = true;
+  working.captureIndex = 1;
+  working.renderIndex = 0;
+  working.captureName = L"线路输入";
+  working.renderName = L"扬声器";
+  working.bridgeCaptureListed = true;
+  working.bridgeRenderListed = true;
+  const std::wstring routes = L"● 机架 → 手机：线路输入 → VARN播放\r\n● 手机 → 电脑：VARN录制 → 扬声器";
+
+  struct Row {
+    const char* what;
+    void (*change)(varn::SteadyStatusFacts&);
+    std::wstring text;
+  };
+  using F = varn::SteadyStatusFacts;
+  const Row rows[] = {
+      {"working", [](F&) {}, routes},
+      {"start-up first, whatever else",
+       [](F& f) { f.startupReady = false; f.bridgePresent = false; f.channelUnavailable = true; },
+       L"● 正在初始化..."},
+      {"no bridge before a lost channel",
+       [](F& f) { f.bridgePresent = false; f.channelUnavailable = true; f.listeningActive = false; },
+       L"● 未检测到 USB Audio VARN，等待设备连接..."},
+      {"lost channel", [](F& f) { f.channelUnavailable = true; f.listeningActive = false; }, L"● 等待声卡恢复..."},
+      {"lost channel handled", [](F& f) { f.unavailableHandled = true; }, L"● 等待声卡恢复..."},
+      {"not listening before no pick", [](F& f) { f.listeningActive = false; f.captureIndex = -1; },
+       L"● 未侦听：点击「立即连接」建立两条音频路由"},
+      {"no input pick", [](F& f) { f.captureIndex = -1; }, L"● 请选择声卡输入和手机输出通道"},
+      {"no output pick", [](F& f) { f.renderIndex = -1; }, L"● 请选择声卡输入和手机输出通道"},
+      {"names not resolved", [](F& f) { f.captureName.clear(); f.renderName.clear(); },
+       L"● 机架 → 手机：未识别 → VARN播放\r\n● 手机 → 电脑：VARN录制 → 未识别"},
+      {"bridge gone from the lists while still judged present",
+       [](F& f) { f.bridgeCaptureListed = false; f.bridgeRenderListed = false; },
+       L"● 机架 → 手机：线路输入 → VARN\r\n● 手机 → 电脑：VARN → 扬声器"},
+      {"only the bridge's playback side listed", [](F& f) { f.bridgeCaptureListed = false; },
+       L"● 机架 → 手机：线路输入 → VARN播放\r\n● 手机 → 电脑：VARN → 扬声器"},
+  };
+  for (const Row& row : rows) {
+    varn::SteadyStatusFacts facts = working;
+    row.change(facts);
+    EXPECT_EQ(Utf8(varn::ComposeSteadyStatus(facts)), Utf8(row.text)) << row.what;
+  }
+}
+
+TEST(StatusLine, ClassFollowsTheWording) {
+  struct Row {
+    const wchar_t* text;
+    int statusClass;
+  };
+  const Row rows[] = {
+      {L"", varn::kStatusPlain},
+      {L"请选择设备后应用。", varn::kStatusPlain},
+      {L"设备通道已更新，可以立即连接", varn::kStatusPlain},
+      {L"设备正在重启", varn::kStatusPlain},  // "正在" only counts at the start
+      {L"● 正在初始化...", varn::kStatusProgress},
+      {L"● 等待声卡恢复...", varn::kStatusProgress},
+      {L"正在建立侦听...", varn::kStatusProgress},
+      {L"完成：两条音频路由已恢复连接并保持侦听。", varn::kStatusGood},
+      {L"已连接，侦听中", varn::kStatusGood},
+      {L"路由侦听中", varn::kStatusGood},
+      {L"● 机架 → 手机：线路输入 → VARN播放\r\n● 手机 → 电脑：VARN录制 → 扬声器", varn::kStatusGood},
+      {L"未检测到 VARN，请连接设备", varn::kStatusProblem},
+      {L"● 未侦听：点击「立即连接」建立两条音频路由", varn::kStatusProblem},
+      {L"正在连接...失败", varn::kStatusProblem},   // a problem word beats the progress prefix
+      {L"完成：声卡输入通道被禁用", varn::kStatusProblem},
+      {L"声卡输入通道已断开", varn::kStatusProblem},
+      {L"● 未检测到 USB Audio VARN，等待设备连接...", varn::kStatusProblem},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(varn::ClassifyStatus(row.text), row.statusClass) << Utf8(row.text);
+  }
+}
+
+TEST(StatusLine, UnavailableChannelsNamedAsLostOrDisabled) {
+  struct Row {
+    bool captureMissing, renderMissing, captureDisabled, renderDisabled;
+    const wchar_t* text;
+  };
+  const Row rows[] = {
+      {true, true, false, false, L"声卡输入通道已断开、手机输出通道已断开"},
+      {true, true, true, false, L"声卡输入通道被禁用、手机输出通道已断开"},
+      {true, true, false, true, L"声卡输入通道已断开、手机输出通道被禁用"},
+      {true, false, true, false, L"声卡输入通道被禁用"},
+      {true, false, false, true, L"声卡输入通道已断开"},  // the output is not lost: not named
+      {false, true, false, false, L"手机输出通道已断开"},
+      {false, true, false, true, L"手机输出通道被禁用"},
+      {false, false, true, true, L""},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(Utf8(varn::DescribeUnavailableChannels(row.captureMissing, row.renderMissing,
+                                                      row.captureDisabled, row.renderDisabled)),
+              Utf8(row.text))
+        << row.captureMissing << row.renderMissing << row.captureDisabled << row.renderDisabled;
+  }
 }
 
 }  // namespace

@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
-#include "ui/window_state.h"
+#include "audio/endpoints.h"
 #include "log/log.h"
+#include "ui/device_lists.h"
+#include "ui/window_state.h"
 
 namespace varn {
 
@@ -15,6 +17,17 @@ std::wstring currentText;
 std::wstring lastLoggedText;
 DWORD lastLoggedTick = 0;
 bool loggedOnce = false;
+
+BalloonSink balloonSink = nullptr;
+
+constexpr wchar_t kRestingMark[] = L"● ";
+constexpr int kWarningIcon = 2;
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
+  return text.compare(0, std::wstring(prefix).size(), prefix) == 0;
+}
+
+bool Contains(const std::wstring& text, const wchar_t* word) { return text.find(word) != std::wstring::npos; }
 
 }  // namespace
 
@@ -42,5 +55,118 @@ void SetStatusTextAt(const std::wstring& text, DWORD nowMs) {
 }
 
 const std::wstring& CurrentStatusText() { return currentText; }
+
+// The first row that holds wins: start-up, then the bridge, then the chosen channels, then
+// the routes; only a fully working setup shows the two routes themselves.
+std::wstring ComposeSteadyStatus(const SteadyStatusFacts& facts) {
+  if (!facts.startupReady) return L"● 正在初始化...";
+  if (!facts.bridgePresent) return L"● 未检测到 USB Audio VARN，等待设备连接...";
+  if (facts.channelUnavailable || facts.unavailableHandled) return L"● 等待声卡恢复...";
+  if (!facts.listeningActive) return L"● 未侦听：点击「立即连接」建立两条音频路由";
+  if (facts.captureIndex < 0 || facts.renderIndex < 0) return L"● 请选择声卡输入和手机输出通道";
+  const std::wstring input = facts.captureName.empty() ? L"未识别" : facts.captureName;
+  const std::wstring output = facts.renderName.empty() ? L"未识别" : facts.renderName;
+  // bridgePresent is judged by the device poll, the lists by the last refill; between the
+  // two the bridge may be gone from the lists, and then only its device name is known.
+  const std::wstring bridgeOut = facts.bridgeRenderListed ? L"VARN播放" : L"VARN";
+  const std::wstring bridgeIn = facts.bridgeCaptureListed ? L"VARN录制" : L"VARN";
+  return L"● 机架 → 手机：" + input + L" → " + bridgeOut + L"\r\n● 手机 → 电脑：" + bridgeIn + L" → " + output;
+}
+
+std::wstring BuildSteadyStatus() {
+  SteadyStatusFacts facts;
+  facts.startupReady = startupReady;
+  facts.bridgePresent = bridgePresent;
+  facts.channelUnavailable = channelUnavailable;
+  facts.unavailableHandled = unavailableHandled;
+  facts.listeningActive = listeningActive;
+  facts.captureIndex = SelectedDeviceItem(kCaptureComboId);
+  facts.renderIndex = SelectedDeviceItem(kRenderComboId);
+  facts.captureName = ResolveSelection(captureList, facts.captureIndex, kCaptureFlow).name;
+  facts.renderName = ResolveSelection(renderList, facts.renderIndex, kRenderFlow).name;
+  facts.bridgeCaptureListed = FindBridge(captureList).has_value();
+  facts.bridgeRenderListed = FindBridge(renderList).has_value();
+  return ComposeSteadyStatus(facts);
+}
+
+// Problem words are looked for first: "正在连接...失败" is a failure, not progress.
+int ClassifyStatus(const std::wstring& fullText) {
+  if (fullText.empty()) return kStatusPlain;
+  const std::wstring text = StartsWith(fullText, kRestingMark) ? fullText.substr(2) : fullText;
+  static const wchar_t* const kProblemWords[] = {
+      L"失败",   L"未检测到",   L"不可用", L"已断开", L"被禁用",     L"尚未",
+      L"请检查", L"请重新选择", L"请打开", L"请插入", L"请连接设备", L"未侦听",
+  };
+  for (const wchar_t* word : kProblemWords) {
+    if (Contains(text, word)) return kStatusProblem;
+  }
+  if (StartsWith(text, L"正在") || StartsWith(text, L"等待")) return kStatusProgress;
+  if (StartsWith(text, L"完成") || Contains(text, L"侦听中") || StartsWith(text, L"已连接") ||
+      StartsWith(text, L"机架 → 手机")) {
+    return kStatusGood;
+  }
+  return kStatusPlain;
+}
+
+COLORREF StatusTextColor(int statusClass) {
+  switch (statusClass) {
+    case kStatusProgress: return RGB(43, 108, 176);
+    case kStatusGood: return RGB(21, 128, 87);
+    case kStatusProblem: return RGB(192, 57, 43);
+    default: return RGB(38, 48, 52);
+  }
+}
+
+// "Missing" says whether a channel is lost at all; "disabled" only chooses the wording.
+std::wstring DescribeUnavailableChannels(bool captureMissing, bool renderMissing, bool captureDisabled,
+                                         bool renderDisabled) {
+  const std::wstring inputText = captureDisabled ? L"声卡输入通道被禁用" : L"声卡输入通道已断开";
+  const std::wstring outputText = renderDisabled ? L"手机输出通道被禁用" : L"手机输出通道已断开";
+  if (captureMissing && renderMissing) return inputText + L"、" + outputText;
+  if (captureMissing) return inputText;
+  if (renderMissing) return outputText;
+  return std::wstring();
+}
+
+void SetBalloonSink(BalloonSink sink) { balloonSink = sink; }
+
+// The program never unmutes the input itself: a mute is the user's decision, perhaps a
+// deliberate one. It says so once per episode; an unmuted reading ends the episode. A failed
+// read says nothing either way, so a brief hiccup neither warns nor starts a new episode.
+void CheckInputMute() {
+  const int captureIndex = SelectedDeviceItem(kCaptureComboId);
+  if (captureIndex < 0) return;
+  const DeviceIdentity input = ResolveSelection(captureList, captureIndex, kCaptureFlow);
+  if (input.id.empty()) return;
+  const auto [readOk, muted] = ReadEndpointMute(input.id);
+  if (!readOk) return;
+  if (!muted) {
+    muteNotified = false;
+    return;
+  }
+  if (muteNotified) return;
+  LogWarn(L"guard", L"检测到声卡输入通道被静音（守护不擅自解除，仅提示用户）目标=" + input.id);
+  if (balloonSink != nullptr) {
+    balloonSink(L"声卡输入已静音", L"检测到当前声卡输入通道已静音，请在系统声音设置中手动解除静音。", kWarningIcon);
+  }
+  muteNotified = true;
+}
+
+SnapshotInput CaptureWindowState() {
+  SnapshotInput snapshot;
+  snapshot.statusText = currentText;
+  snapshot.listeningActive = listeningActive;
+  snapshot.bridgePresent = bridgePresent;
+  snapshot.channelUnavailable = channelUnavailable;
+  snapshot.connectEnabled = connectEnabled;
+  snapshot.autostartOn = autostartOn;
+  snapshot.startupReady = startupReady;
+  snapshot.startupMode = startupMode;
+  snapshot.captureIndex = SelectedDeviceItem(kCaptureComboId);
+  snapshot.renderIndex = SelectedDeviceItem(kRenderComboId);
+  snapshot.captureResolvedId = ResolveSelection(captureList, snapshot.captureIndex, kCaptureFlow).id;
+  snapshot.renderResolvedId = ResolveSelection(renderList, snapshot.renderIndex, kRenderFlow).id;
+  return snapshot;
+}
 
 }  // namespace varn

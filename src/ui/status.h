@@ -1,10 +1,14 @@
 #pragma once
-// The status line: the one place that sets the text the user reads under the buttons. Window
-// thread only.
+// The status line: the one place that sets the text the user reads under the buttons, the
+// resting text shown when nothing else is to be said, the colour class of a text, the
+// muted-input notice, and the copy of the window's state that diagnostics read. Window thread
+// only.
 
 #include <windows.h>
 
 #include <string>
+
+#include "ui/snapshot_input.h"
 
 namespace varn {
 
@@ -13,5 +17,47 @@ void SetStatusText(const std::wstring& text);
 // The same with the tick count (GetTickCount) of the call given.
 void SetStatusTextAt(const std::wstring& text, DWORD nowMs);
 const std::wstring& CurrentStatusText();
+
+// What the resting text is made from.
+struct SteadyStatusFacts {
+  bool startupReady = false;
+  bool bridgePresent = false;
+  bool channelUnavailable = false;
+  bool unavailableHandled = false;
+  bool listeningActive = false;
+  int captureIndex = -1;  // the picks; -1 for none
+  int renderIndex = -1;
+  std::wstring captureName;  // the names the picks resolve to; empty when unknown
+  std::wstring renderName;
+  bool bridgeCaptureListed = false;  // the bridge's endpoints are in the cached lists
+  bool bridgeRenderListed = false;
+};
+std::wstring ComposeSteadyStatus(const SteadyStatusFacts& facts);
+// The resting text for the window's state now.
+std::wstring BuildSteadyStatus();
+
+// Colour classes of a status text.
+enum StatusClass : int {
+  kStatusPlain = 0,
+  kStatusProgress = 1,
+  kStatusGood = 2,
+  kStatusProblem = 3,
+};
+int ClassifyStatus(const std::wstring& text);
+COLORREF StatusTextColor(int statusClass);
+
+// "声卡输入通道已断开", "手机输出通道被禁用", both joined by "、", or empty.
+std::wstring DescribeUnavailableChannels(bool captureMissing, bool renderMissing, bool captureDisabled,
+                                         bool renderDisabled);
+
+// Warns once per mute episode when the picked sound card input is muted.
+void CheckInputMute();
+
+// Where notices go as tray balloons (icon kind 1 information, 2 warning). Set by the owner of
+// the tray icon; without it a notice is only logged.
+using BalloonSink = void (*)(const std::wstring& title, const std::wstring& text, int iconKind);
+void SetBalloonSink(BalloonSink sink);
+
+SnapshotInput CaptureWindowState();
 
 }  // namespace varn
