@@ -58,6 +58,9 @@ bool IsStartupCommandLine(const wchar_t* commandLine);
 // The main window's outer rectangle for a DPI, centred in the work area.
 RECT MainWindowRect(int dpi, const RECT& workArea);
 
+// The autostart check box (103) was clicked, or the tray item (204) chosen.
+void AutostartToggled(bool fromTray);
+
 // Restores the main window and brings it to the front.
 void RestoreMainWindow();
 

@@ -130,6 +130,10 @@ std::wstring DescribeUnavailableChannels(bool captureMissing, bool renderMissing
 
 void SetBalloonSink(BalloonSink sink) { balloonSink = sink; }
 
+void ShowBalloon(const std::wstring& title, const std::wstring& text, int iconKind) {
+  if (balloonSink != nullptr) balloonSink(title, text, iconKind);
+}
+
 // The program never unmutes the input itself: a mute is the user's decision, perhaps a
 // deliberate one. It says so once per episode; an unmuted reading ends the episode. A failed
 // read says nothing either way, so a brief hiccup neither warns nor starts a new episode.
@@ -146,9 +150,7 @@ void CheckInputMute() {
   }
   if (muteNotified) return;
   LogWarn(L"guard", L"检测到声卡输入通道被静音（守护不擅自解除，仅提示用户）目标=" + input.id);
-  if (balloonSink != nullptr) {
-    balloonSink(L"声卡输入已静音", L"检测到当前声卡输入通道已静音，请在系统声音设置中手动解除静音。", kWarningIcon);
-  }
+  ShowBalloon(L"声卡输入已静音", L"检测到当前声卡输入通道已静音，请在系统声音设置中手动解除静音。", kWarningIcon);
   muteNotified = true;
 }
 

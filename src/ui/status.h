@@ -57,6 +57,8 @@ void CheckInputMute();
 // the tray icon; without it a notice is only logged.
 using BalloonSink = void (*)(const std::wstring& title, const std::wstring& text, int iconKind);
 void SetBalloonSink(BalloonSink sink);
+// Hands a notice to that owner; dropped without one.
+void ShowBalloon(const std::wstring& title, const std::wstring& text, int iconKind);
 
 SnapshotInput CaptureWindowState();
 

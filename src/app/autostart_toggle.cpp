@@ -1,0 +1,37 @@
+// The autostart switch, from the window's check box or the tray menu.
+
+#include "app/app.h"
+#include "audio/endpoints.h"
+#include "log/log.h"
+#include "settings/settings.h"
+#include "ui/device_lists.h"
+
+namespace varn {
+
+// Switching autostart on also stores the current picks: a logon start without saved choices
+// would not open its window at all. The logon task itself is aligned by a worker task that
+// arrives with the start-up work.
+void AutostartToggled(bool fromTray) {
+  HWND check = ControlWindow(kAutostartCheckId);
+  bool wanted;
+  if (fromTray) {
+    wanted = !autostartOn;
+    LogInfo(L"app", std::wstring(L"托盘菜单切换开机自启 → ") + (wanted ? L"开" : L"关"));
+  } else {
+    wanted = SendMessageW(check, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  }
+  int captureIndex = SelectedDeviceItem(kCaptureComboId);
+  int renderIndex = SelectedDeviceItem(kRenderComboId);
+  if (wanted && captureIndex >= 0 && renderIndex >= 0) {
+    WriteSettingString(kCaptureIdValue,
+                       MakeSavedSelection(captureIndex, ResolveSelection(captureList, captureIndex, kCaptureFlow).id));
+    WriteSettingString(kRenderIdValue,
+                       MakeSavedSelection(renderIndex, ResolveSelection(renderList, renderIndex, kRenderFlow).id));
+  }
+  WriteStartupEnabled(wanted);
+  WriteStartupConfigured();
+  autostartOn = wanted;
+  if (fromTray) SendMessageW(check, BM_SETCHECK, wanted ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+}  // namespace varn
