@@ -58,6 +58,10 @@ bool IsStartupCommandLine(const wchar_t* commandLine);
 // The main window's outer rectangle for a DPI, centred in the work area.
 RECT MainWindowRect(int dpi, const RECT& workArea);
 
+// Takes the DPI the main window was created with as the window's DPI (windowState.dpi), and
+// sizes the window for it when it is not the DPI the window was made for.
+void AdoptWindowDpi(HWND window);
+
 // Restores the main window and brings it to the front.
 void RestoreMainWindow();
 

@@ -8,6 +8,7 @@
 #include "log/log.h"
 #include "log/text.h"
 #include "routes/tool_runner.h"
+#include "ui/main_controls.h"
 #include "ui/status.h"
 #include "worker/worker.h"
 
@@ -30,6 +31,8 @@ constexpr UINT kBusyRetryMs = 1000;
 
 LRESULT OnCreate(HWND window) {
   windowState.mainWindow = window;
+  AdoptWindowDpi(window);
+  CreateMainControls(window);
   // The program runs elevated; the shell that broadcasts "TaskbarCreated" after an Explorer
   // restart does not. Without this exception the message filter would drop the broadcast and
   // the tray icon would never come back.
@@ -50,6 +53,7 @@ LRESULT OnDestroy(HWND window) {
   SignalShutdown();
   StopWorker();
   RemoveTrayIcon();
+  DeleteMainControlResources();
   if (app.instanceMutex != nullptr) CloseHandle(app.instanceMutex);
   app.instanceMutex = nullptr;
   windowState.mainWindow = nullptr;
@@ -125,15 +129,15 @@ LRESULT OnTaskDone() {
   return 0;
 }
 
-LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
-  windowState.dpi = HIWORD(wParam);
-  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-  if (suggested != nullptr) {
-    SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-  }
-  InvalidateRect(window, nullptr, TRUE);
-  return 0;
+LRESULT OnDrawItem(HWND window, WPARAM wParam, LPARAM lParam) {
+  const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+  if (item != nullptr && IsOwnerDrawnButton(static_cast<int>(item->CtlID))) return DrawOwnerButton(*item);
+  return DefWindowProcW(window, WM_DRAWITEM, wParam, lParam);
+}
+
+LRESULT OnControlColour(WPARAM wParam, LPARAM lParam) {
+  HBRUSH brush = ControlColour(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)), reinterpret_cast<HDC>(wParam));
+  return reinterpret_cast<LRESULT>(brush);
 }
 
 }  // namespace
@@ -151,7 +155,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CONTEXTMENU: return OnContextMenu(window);
     case WM_COMMAND: return OnCommand(window, wParam);
     case WM_TIMER: return OnTimer(window, wParam);
-    case WM_DPICHANGED: return OnDpiChanged(window, wParam, lParam);
+    case WM_DRAWITEM: return OnDrawItem(window, wParam, lParam);
+    case WM_CTLCOLORSTATIC: return OnControlColour(wParam, lParam);
+    case WM_DPICHANGED: OnDpiChanged(window, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam)); return 0;
     case WM_APP_TRAY: OnTrayCallback(window, lParam); return 0;
     case WM_APP_ACTIVATE: RestoreMainWindow(); return 0;
     case WM_APP_PROGRESS: return OnProgress(window);
