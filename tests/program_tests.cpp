@@ -87,6 +87,13 @@ TEST_F(Program, StartWritesTheBannerAndTheTrayExitEndsWithCodeZero) {
   EXPECT_TRUE(program.Running());
   EXPECT_TRUE(TrayIconExists(window));
 
+  // The status text the user last saw is the one the exit line reports.
+  std::wstring shownStatus;
+  for (const ChildControl& control : ReadChildControls(window)) {
+    if (control.id == 105) shownStatus = control.text;
+  }
+  EXPECT_FALSE(shownStatus.empty());
+
   // Wine's shell drops the icons of a destroyed window by itself, so only a look from inside
   // shows whether the program removed its icon while it still ran.
   DestructionProbe probe(program, window);
@@ -109,6 +116,7 @@ TEST_F(Program, StartWritesTheBannerAndTheTrayExitEndsWithCodeZero) {
   ASSERT_NE(exitChosen, std::string::npos);
   ASSERT_NE(exitDone, std::string::npos);
   EXPECT_LT(exitChosen, exitDone);
+  EXPECT_EQ(log[exitDone], "[INFO ] [app] 程序退出（正常），最后状态=" + Utf8(shownStatus));
 }
 
 TEST_F(Program, LineBreaksInTheCommandLineCannotForgeALogRecord) {
