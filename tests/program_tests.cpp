@@ -36,6 +36,12 @@ class Program : public SimulatedWorldTest {
     if (!program.Start(arguments)) return nullptr;
     return program.WaitForWindow();
   }
+  // The same, once the window is shown: its creation, controls included, has ended by then.
+  HWND StartAndWaitUntilShown(ProgramRun& program) {
+    HWND window = StartAndWaitForWindow(program);
+    if (window == nullptr || !WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000)) return nullptr;
+    return window;
+  }
 
   // Ends a running program through the tray's exit command.
   void ExitThroughTray(ProgramRun& program) {
@@ -288,7 +294,7 @@ TEST_F(Program, ControlsStandInTheirPlacesAtEachDpi) {
     ScopedLogPixels systemDpi(dpi);
     ASSERT_TRUE(systemDpi.Applied());
     ProgramRun program(dir);
-    HWND window = StartAndWaitForWindow(program);
+    HWND window = StartAndWaitUntilShown(program);
     ASSERT_NE(window, nullptr);
     auto scaled = [dpi](int size) { return MulDiv(size, dpi, 96); };
 
@@ -341,6 +347,31 @@ TEST_F(Program, ControlsStandInTheirPlacesAtEachDpi) {
     }
     ExitThroughTray(program);
   }
+}
+
+// Turning the wheel over a closed list would step through its items; a device choice must not
+// change that way. Items are added from here: the lists start empty.
+TEST_F(Program, TheWheelOverAClosedDeviceListKeepsTheChoice) {
+  ProgramRun program(dir);
+  HWND window = StartAndWaitUntilShown(program);
+  ASSERT_NE(window, nullptr);
+  for (int id : {101, 102}) {
+    SCOPED_TRACE(testing::Message() << "list " << id);
+    HWND list = GetDlgItem(window, id);
+    ASSERT_NE(list, nullptr);
+    for (const wchar_t* item : {L"一", L"二", L"三"}) {
+      SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    }
+    SendMessageW(list, CB_SETCURSEL, 1, 0);
+    for (short delta : {-WHEEL_DELTA, WHEEL_DELTA, -3 * WHEEL_DELTA}) {
+      SendMessageW(list, WM_MOUSEWHEEL, MAKEWPARAM(0, delta), MAKELPARAM(400, 300));
+      EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 1) << "after a turn of " << delta;
+    }
+    // The same steps with the keyboard do move it: the list is alive, only the wheel is refused.
+    SendMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+    EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 2);
+  }
+  ExitThroughTray(program);
 }
 
 }  // namespace
