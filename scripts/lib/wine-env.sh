@@ -31,6 +31,8 @@ wine_prepare_prefix() {
 # - our fake Core Audio server as the in-process server of the MMDeviceEnumerator class;
 # - a virtual desktop, so that windows need no window manager (saves 2 s per GUI start);
 # - a CJK font linked behind the UI fonts, or Chinese text draws as boxes;
+# - no LogPixels of the user's: programs start at the default 96 DPI, even after a scenario
+#   that changes it for its program died before it could put it back;
 # - Marlett, the font of the caption buttons' glyphs: Debian's Wine does not find the fonts
 #   of fonts-wine on its own (the caption shows "0 1 r"), but loads a font listed in the
 #   system's Fonts key by its full path.
@@ -52,6 +54,9 @@ REGEDIT4
 [HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{BCDE0395-E52F-467C-8E3D-C4579291692E}\\InprocServer32]
 @="$dll"
 "ThreadingModel"="Both"
+
+[HKEY_CURRENT_USER\\Control Panel\\Desktop]
+"LogPixels"=-
 
 [HKEY_CURRENT_USER\\Software\\Wine\\Explorer]
 "Desktop"="Default"
