@@ -1,5 +1,6 @@
 // The real program under Wine and Xvfb: start banner, single instance, the logon start, hiding
-// on close, the tray icon and the exit through the tray, and a log that outside text cannot forge.
+// on close, the tray icon and the exit through the tray, a log that outside text cannot forge,
+// and the window's controls at two DPIs.
 
 #include <gtest/gtest.h>
 
@@ -34,6 +35,12 @@ class Program : public SimulatedWorldTest {
   HWND StartAndWaitForWindow(ProgramRun& program, const std::wstring& arguments = L"") {
     if (!program.Start(arguments)) return nullptr;
     return program.WaitForWindow();
+  }
+  // The same, once the window is shown: its creation, controls included, has ended by then.
+  HWND StartAndWaitUntilShown(ProgramRun& program) {
+    HWND window = StartAndWaitForWindow(program);
+    if (window == nullptr || !WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000)) return nullptr;
+    return window;
   }
 
   // Ends a running program through the tray's exit command.
@@ -86,6 +93,13 @@ TEST_F(Program, StartWritesTheBannerAndTheTrayExitEndsWithCodeZero) {
   EXPECT_TRUE(program.Running());
   EXPECT_TRUE(TrayIconExists(window));
 
+  // The status text the user last saw is the one the exit line reports.
+  std::wstring shownStatus;
+  for (const ChildControl& control : ReadChildControls(window)) {
+    if (control.id == 105) shownStatus = control.text;
+  }
+  EXPECT_FALSE(shownStatus.empty());
+
   // Wine's shell drops the icons of a destroyed window by itself, so only a look from inside
   // shows whether the program removed its icon while it still ran.
   DestructionProbe probe(program, window);
@@ -108,6 +122,7 @@ TEST_F(Program, StartWritesTheBannerAndTheTrayExitEndsWithCodeZero) {
   ASSERT_NE(exitChosen, std::string::npos);
   ASSERT_NE(exitDone, std::string::npos);
   EXPECT_LT(exitChosen, exitDone);
+  EXPECT_EQ(log[exitDone], "[INFO ] [app] 程序退出（正常），最后状态=" + Utf8(shownStatus));
 }
 
 TEST_F(Program, LineBreaksInTheCommandLineCannotForgeALogRecord) {
@@ -234,6 +249,129 @@ TEST_F(Program, TrayClicksRestoreTheWindowOrOpenTheMenuOnce) {
     EXPECT_TRUE(WaitUntil([&] { return VisibleMenus(processId).empty(); }, 5000)) << "a menu is left open";
     ShellClick(window, {});
     EXPECT_TRUE(VisibleMenus(processId).empty()) << "a second menu opened after the first closed";
+  }
+  ExitThroughTray(program);
+}
+
+// The controls as the running program made them, read from outside, at the DPI Wine hands a
+// process as it starts. Places and sizes are in client coordinates; a drop-down list's height
+// is that of its opened list.
+TEST_F(Program, ControlsStandInTheirPlacesAtEachDpi) {
+  // Unscaled coordinates: a process that is not DPI aware would see the other's mapped to its own.
+  using SetAwarenessFn = DPI_AWARENESS_CONTEXT(WINAPI*)(DPI_AWARENESS_CONTEXT);
+  auto setAwareness = reinterpret_cast<SetAwarenessFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetThreadDpiAwarenessContext")));
+  ASSERT_NE(setAwareness, nullptr);
+  setAwareness(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE);
+
+  struct Expected {
+    int id;
+    const wchar_t* className;
+    const wchar_t* text;
+    DWORD style;
+    int x, y, width, height;  // at 96 DPI
+  };
+  constexpr DWORD kShown = WS_CHILD | WS_VISIBLE;
+  constexpr DWORD kList = kShown | WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWNLIST;
+  constexpr DWORD kPush = kShown | WS_TABSTOP | BS_OWNERDRAW;
+  const Expected expected[] = {
+      {109, L"Static", L"", kShown, 0, 0, 620, 66},
+      {107, L"Static", L"VARN  USB AUDIO", kShown, 24, 6, 330, 30},
+      {108, L"Static", L"泽沃尼亚音频 无损音质转换器", kShown, 25, 36, 260, 20},
+      {0, L"Static", L"声卡输入（机架声音到手机）", kShown, 24, 80, 360, 24},
+      // Nothing saved yet: each list shows its follow-the-default item.
+      {101, L"ComboBox", L"默认设备", kList, 24, 106, 572, 240},
+      {0, L"Static", L"手机输出（手机声音到电脑）", kShown, 24, 152, 360, 24},
+      {102, L"ComboBox", L"默认设备", kList, 24, 178, 572, 240},
+      {103, L"Button", L"开机自启", kShown | WS_TABSTOP | BS_AUTOCHECKBOX, 24, 233, 190, 28},
+      {110, L"Button", L"声音", kPush, 224, 224, 100, 38},
+      {106, L"Button", L"取消连接", kPush, 334, 224, 124, 38},
+      {104, L"Button", L"立即连接", kPush, 468, 224, 128, 38},
+      // The first status once the lists are filled and the bridge was found.
+      {105, L"Static", L"正在初始化音频路由...", kShown, 24, 274, 572, 44},
+  };
+
+  for (int dpi : {96, 144}) {
+    SCOPED_TRACE(testing::Message() << dpi << " DPI");
+    ScopedLogPixels systemDpi(dpi);
+    ASSERT_TRUE(systemDpi.Applied());
+    ProgramRun program(dir);
+    HWND window = StartAndWaitUntilShown(program);
+    ASSERT_NE(window, nullptr);
+    auto scaled = [dpi](int size) { return MulDiv(size, dpi, 96); };
+
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, scaled(620));
+    EXPECT_EQ(client.bottom, scaled(332));
+    std::vector<ChildControl> controls = ReadChildControls(window);
+    ASSERT_EQ(controls.size(), std::size(expected));
+    for (size_t i = 0; i < controls.size(); ++i) {
+      const ChildControl& control = controls[i];
+      const Expected& want = expected[i];
+      SCOPED_TRACE(testing::Message() << "control " << i << ", id " << want.id);
+      EXPECT_EQ(control.id, want.id);
+      EXPECT_EQ(_wcsicmp(control.className.c_str(), want.className), 0) << Utf8(control.className);
+      EXPECT_EQ(control.text, want.text) << Utf8(control.text);
+      const bool list = want.style == kList;
+      // A drop-down list hands WS_VSCROLL on to its opened list.
+      const DWORD flags = want.style & 0xFFFF0000u & (list ? ~static_cast<DWORD>(WS_VSCROLL) : ~0u);
+      EXPECT_EQ(control.style & 0xFFFF0000u, flags);
+      EXPECT_EQ(control.style & 0xFu, want.style & 0xFu) << "the kind of button or list";
+      const RECT& place = control.rect;
+      EXPECT_EQ(place.left, scaled(want.x));
+      EXPECT_EQ(place.top, scaled(want.y));
+      EXPECT_EQ(place.right - place.left, scaled(want.width));
+      if (!list) {
+        EXPECT_EQ(place.bottom - place.top, scaled(want.height));
+        continue;
+      }
+      // A closed list is as high as its font needs; the height given is the opened one's.
+      // Windows' opened rectangle takes the box in, Wine's leaves the box's height out.
+      RECT opened{};
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutW(GetDlgItem(window, want.id), CB_GETDROPPEDCONTROLRECT, 0,
+                          reinterpret_cast<LPARAM>(&opened), SMTO_ABORTIFHUNG, 2000, &ignored);
+      const int openedHeight = opened.bottom - opened.top;
+      const int closedHeight = place.bottom - place.top;
+      EXPECT_TRUE(openedHeight == scaled(want.height) || openedHeight + closedHeight == scaled(want.height))
+          << "opened " << openedHeight << ", closed " << closedHeight;
+    }
+    if (dpi == 144) {
+      // The same, worked out by hand.
+      RECT connect{};
+      GetWindowRect(GetDlgItem(window, 104), &connect);
+      MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&connect), 2);
+      EXPECT_EQ(connect.left, 702);
+      EXPECT_EQ(connect.top, 336);
+      EXPECT_EQ(connect.right - connect.left, 192);
+      EXPECT_EQ(connect.bottom - connect.top, 57);
+    }
+    ExitThroughTray(program);
+  }
+}
+
+// Turning the wheel over a closed list would step through its items; a device choice must not
+// change that way. Items are added from here: the lists start empty.
+TEST_F(Program, TheWheelOverAClosedDeviceListKeepsTheChoice) {
+  ProgramRun program(dir);
+  HWND window = StartAndWaitUntilShown(program);
+  ASSERT_NE(window, nullptr);
+  for (int id : {101, 102}) {
+    SCOPED_TRACE(testing::Message() << "list " << id);
+    HWND list = GetDlgItem(window, id);
+    ASSERT_NE(list, nullptr);
+    for (const wchar_t* item : {L"一", L"二", L"三"}) {
+      SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    }
+    SendMessageW(list, CB_SETCURSEL, 1, 0);
+    for (short delta : {-WHEEL_DELTA, WHEEL_DELTA, -3 * WHEEL_DELTA}) {
+      SendMessageW(list, WM_MOUSEWHEEL, MAKEWPARAM(0, delta), MAKELPARAM(400, 300));
+      EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 1) << "after a turn of " << delta;
+    }
+    // The same steps with the keyboard do move it: the list is alive, only the wheel is refused.
+    SendMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+    EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 2);
   }
   ExitThroughTray(program);
 }

@@ -1,6 +1,8 @@
 # Installs the Debian packages the build and the tests need, only those that are missing.
+# Debian's Wine leaves its own fonts to fonts-wine; without its Marlett the caption buttons
+# draw as the letters "0 1 r". A CJK font draws the Chinese texts.
 varn_install_deps() {
-  local wanted=(mingw-w64 wine wine64 xvfb googletest cmake ninja-build fonts-wqy-microhei "$@")
+  local wanted=(mingw-w64 wine wine64 xvfb googletest cmake ninja-build fonts-wqy-microhei fonts-wine "$@")
   local missing=() p
   for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -30,9 +30,18 @@ wine_prepare_prefix() {
 # Core Audio class registration, so the scripts call this at every start:
 # - our fake Core Audio server as the in-process server of the MMDeviceEnumerator class;
 # - a virtual desktop, so that windows need no window manager (saves 2 s per GUI start);
-# - a CJK font linked behind the UI fonts, or Chinese text draws as boxes.
+# - a CJK font linked behind the UI fonts, or Chinese text draws as boxes;
+# - no LogPixels of the user's: programs start at the default 96 DPI, even after a scenario
+#   that changes it for its program died before it could put it back;
+# - Marlett, the font of the caption buttons' glyphs: Debian's Wine does not find the fonts
+#   of fonts-wine on its own (the caption shows "0 1 r"), but loads a font listed in the
+#   system's Fonts key by its full path.
 wine_configure_prefix() {
-  local dll reg multi
+  local dll reg multi marlett=/usr/share/wine/fonts/marlett.ttf fonts=""
+  if [ -f "$marlett" ]; then
+    fonts='[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\Fonts]'$'\n'
+    fonts+='"Marlett (TrueType)"="Z:'$(echo "$marlett" | sed 's#/#\\\\#g')'"'
+  fi
   dll="Z:$(echo "$VARN_BUILD_DIR/sim/audiosim_coreaudio.dll" | tr / '\\' | sed 's/\\/\\\\/g')"
   multi=$(printf 'wqy-microhei.ttc,WenQuanYi Micro Hei\0\0' | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//')
   reg="$VARN_BUILD_DIR/prefix-settings.reg"
@@ -46,6 +55,9 @@ REGEDIT4
 @="$dll"
 "ThreadingModel"="Both"
 
+[HKEY_CURRENT_USER\\Control Panel\\Desktop]
+"LogPixels"=-
+
 [HKEY_CURRENT_USER\\Software\\Wine\\Explorer]
 "Desktop"="Default"
 
@@ -56,6 +68,8 @@ REGEDIT4
 "Segoe UI"=hex(7):$multi
 "Tahoma"=hex(7):$multi
 "MS Shell Dlg"=hex(7):$multi
+
+$fonts
 REG
   wine regedit /S "$reg" </dev/null >/dev/null 2>&1
 }

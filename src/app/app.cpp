@@ -55,6 +55,34 @@ RECT MainWindowRect(int dpi, const RECT& work) {
   return RECT{x, y, x + width, y + height};
 }
 
+// Per-monitor aware, the window takes the DPI of the monitor it is created on, which may not
+// be the system's; no WM_DPICHANGED says so at creation. Looked up at run time: Windows before
+// 10 (1607) lacks the calls, and there the system DPI is the window's.
+void AdoptWindowDpi(HWND window) {
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  using GetDpiFn = UINT(WINAPI*)(HWND);
+  auto getDpi = reinterpret_cast<GetDpiFn>(reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")));
+  int dpi = getDpi != nullptr ? static_cast<int>(getDpi(window)) : 0;
+  if (dpi < 1 || dpi == windowState.dpi) return;
+  windowState.dpi = dpi;
+
+  // The frame was sized for the other DPI: the client area gets its size at this one, around
+  // the same centre.
+  RECT frame{0, 0, MulDiv(kClientWidth96, dpi, 96), MulDiv(kClientHeight96, dpi, 96)};
+  using AdjustFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  auto adjust = reinterpret_cast<AdjustFn>(reinterpret_cast<void*>(GetProcAddress(user32, "AdjustWindowRectExForDpi")));
+  if (adjust == nullptr || !adjust(&frame, kMainWindowStyle, FALSE, 0, static_cast<UINT>(dpi))) {
+    AdjustWindowRect(&frame, kMainWindowStyle, FALSE);
+  }
+  RECT now{};
+  GetWindowRect(window, &now);
+  int width = frame.right - frame.left;
+  int height = frame.bottom - frame.top;
+  int x = (now.left + now.right - width) / 2;
+  int y = (now.top + now.bottom - height) / 2;
+  SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void RestoreMainWindow() {
   if (windowState.mainWindow == nullptr) return;
   ShowWindow(windowState.mainWindow, SW_RESTORE);

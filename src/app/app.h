@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "log/scoped_handles.h"
 #include "ui/window_state.h"
 
 namespace varn {
@@ -40,7 +41,7 @@ enum CommandId : int {
 // ui/window_state.h.
 struct AppState {
   HINSTANCE instance = nullptr;
-  HANDLE instanceMutex = nullptr;
+  KernelHandle instanceMutex;
   UINT taskbarCreatedMessage = 0;
 };
 extern AppState app;
@@ -60,6 +61,10 @@ RECT MainWindowRect(int dpi, const RECT& workArea);
 
 // The autostart check box (103) was clicked, or the tray item (204) chosen.
 void AutostartToggled(bool fromTray);
+
+// Takes the DPI the main window was created with as the window's DPI (windowState.dpi), and
+// sizes the window for it when it is not the DPI the window was made for.
+void AdoptWindowDpi(HWND window);
 
 // Restores the main window and brings it to the front.
 void RestoreMainWindow();

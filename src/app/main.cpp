@@ -7,6 +7,7 @@
 
 #include "app/app.h"
 #include "log/log.h"
+#include "log/scoped_handles.h"
 #include "log/text.h"
 #include "routes/tool_runner.h"
 #include "settings/settings.h"
@@ -81,16 +82,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
   RestrictDllSearchToSystem();
   app.instance = instance;
 
-  app.instanceMutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
-  if (app.instanceMutex == nullptr) return 1;
+  app.instanceMutex.reset(CreateMutexW(nullptr, FALSE, kInstanceMutexName));
+  if (!app.instanceMutex) return 1;
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     HWND running = FindWindowW(kMainWindowClass, nullptr);
     if (running != nullptr) PostMessageW(running, WM_APP_ACTIVATE, 0, 0);
-    CloseHandle(app.instanceMutex);
+    app.instanceMutex.reset();
     return 0;
   }
 
-  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  ComApartment com(COINIT_APARTMENTTHREADED);
   windowState.dpi = SystemDpi();
   std::wstring programPath = GetProgramPath();
   OpenLog(programPath);
@@ -106,7 +107,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
   LogInfo(L"app", startupMode ? L"启动方式=开机自启（窗口隐藏，常驻托盘）" : L"启动方式=手动/托盘启动（显示主窗口）");
   if (startupMode && (ReadSettingString(kCaptureIdValue).empty() || ReadSettingString(kRenderIdValue).empty())) {
     LogWarn(L"app", L"开机自启但尚未保存过通道选择，本次不启动界面（等用户手动设置一次）");
-    CoUninitialize();
     return 0;
   }
 
@@ -116,17 +116,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
   HWND window = CreateWindowExW(0, kMainWindowClass, kWindowTitle, kMainWindowStyle, frame.left,
                                 frame.top, frame.right - frame.left, frame.bottom - frame.top,
                                 nullptr, nullptr, instance, nullptr);
-  if (window == nullptr) {
-    CoUninitialize();
-    return 1;
-  }
+  if (window == nullptr) return 1;
   if (startupMode) {
     ShowWindow(window, SW_HIDE);
   } else {
     ShowWindow(window, showCommand);
     UpdateWindow(window);
   }
-  int exitCode = RunMessageLoop();
-  CoUninitialize();
-  return exitCode;
+  return RunMessageLoop();
 }

@@ -8,6 +8,9 @@
 #include "log/log.h"
 #include "log/text.h"
 #include "routes/tool_runner.h"
+#include "controller/startup.h"
+#include "ui/device_lists.h"
+#include "ui/main_controls.h"
 #include "ui/status.h"
 #include "worker/worker.h"
 
@@ -27,15 +30,22 @@ constexpr UINT kVolumeGuardMs = 5000;
 constexpr UINT kAutoConnectFirstMs = 2000;
 constexpr UINT kSteadyStatusMs = 8000;
 constexpr UINT kBusyRetryMs = 1000;
+constexpr UINT kChoiceGuardMs = 300;
 
 LRESULT OnCreate(HWND window) {
   windowState.mainWindow = window;
+  AdoptWindowDpi(window);
+  CreateMainControls(window);
   // The program runs elevated; the shell that broadcasts "TaskbarCreated" after an Explorer
   // restart does not. Without this exception the message filter would drop the broadcast and
   // the tray icon would never come back.
   ChangeWindowMessageFilterEx(window, app.taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
+  SetBalloonSink(ShowTrayBalloon);
+  // First, so that the notices of the initial state have an icon to appear on.
   AddTrayIcon();
+  ApplyInitialState();
   StartWorker(window, WM_APP_PROGRESS, WM_APP_TASK_DONE);
+  CheckInputMute();
   SetTimer(window, kTimerDevicePoll, kDevicePollMs, nullptr);
   SetTimer(window, kTimerVolumeGuard, kVolumeGuardMs, nullptr);
   SetTimer(window, kTimerAutoConnect, kAutoConnectFirstMs, nullptr);
@@ -50,8 +60,8 @@ LRESULT OnDestroy(HWND window) {
   SignalShutdown();
   StopWorker();
   RemoveTrayIcon();
-  if (app.instanceMutex != nullptr) CloseHandle(app.instanceMutex);
-  app.instanceMutex = nullptr;
+  DeleteMainControlResources();
+  app.instanceMutex.reset();
   windowState.mainWindow = nullptr;
   PostQuitMessage(0);
   return 0;
@@ -72,39 +82,69 @@ void OnExitCommand(HWND window) {
   DestroyWindow(window);
 }
 
+// The volume guard follows a pick after a short pause, so that a quick run through the list
+// brings one guard, not one per item.
+void OnDeviceListPick(HWND window) {
+  OnDeviceSelectionChanged();
+  SetTimer(window, kTimerChoiceGuard, kChoiceGuardMs, nullptr);
+}
+
 LRESULT OnCommand(HWND window, WPARAM wParam) {
   switch (LOWORD(wParam)) {
     case kCmdTrayOpen: RestoreMainWindow(); break;
     case kCmdTrayExit: OnExitCommand(window); break;
     case kCmdTraySound: OpenSoundSettings(); break;
-    default: break;
-  }
-  return 0;
-}
-
-LRESULT OnTimer(HWND window, WPARAM timer) {
-  switch (timer) {
-    case kTimerAutoConnect:
-    case kTimerChoiceGuard: KillTimer(window, timer); break;
-    case kTimerSteadyStatus:
-      KillTimer(window, timer);
-      // Never replace a progress text while its task still runs.
-      if (IsWorkerBusy()) SetTimer(window, kTimerSteadyStatus, kBusyRetryMs, nullptr);
+    case kCmdTrayAutostart: AutostartToggled(true); break;
+    case kCaptureComboId:
+    case kRenderComboId:
+      if (HIWORD(wParam) == CBN_SELCHANGE) OnDeviceListPick(window);
+      break;
+    case kAutostartCheckId:
+      if (HIWORD(wParam) == BN_CLICKED) AutostartToggled(false);
+      break;
+    case kSoundButtonId:
+      if (HIWORD(wParam) == BN_CLICKED) OpenSoundSettings();
       break;
     default: break;
   }
   return 0;
 }
 
+void OnSteadyStatusTimer(HWND window) {
+  KillTimer(window, kTimerSteadyStatus);
+  // Never replace a progress text while its task still runs.
+  if (IsWorkerBusy()) {
+    SetTimer(window, kTimerSteadyStatus, kBusyRetryMs, nullptr);
+  } else {
+    SetStatusText(BuildSteadyStatus());
+  }
+}
+
+// Nothing is said about a muted input while a chosen channel is missing: that loss has its
+// own notice.
+void OnVolumeGuardTimer() {
+  if (!channelUnavailable && !unavailableHandled) CheckInputMute();
+}
+
+LRESULT OnTimer(HWND window, WPARAM timer) {
+  switch (timer) {
+    case kTimerVolumeGuard: OnVolumeGuardTimer(); break;
+    case kTimerAutoConnect:
+    case kTimerChoiceGuard: KillTimer(window, timer); break;
+    case kTimerSteadyStatus: OnSteadyStatusTimer(window); break;
+    default: break;
+  }
+  return 0;
+}
+
 LRESULT OnContextMenu(HWND window) {
-  HMENU menu = CreatePopupMenu();
-  if (menu == nullptr) return 0;
-  AppendMenuW(menu, MF_STRING, kCmdExportDiagnostics, L"导出诊断日志到桌面");
+  MenuHandle menu(CreatePopupMenu());
+  if (!menu) return 0;
+  AppendMenuW(menu.get(), MF_STRING, kCmdExportDiagnostics, L"导出诊断日志到桌面");
   POINT cursor{};
   GetCursorPos(&cursor);
   SetForegroundWindow(window);
-  TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
-  DestroyMenu(menu);
+  TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
   return 0;
 }
 
@@ -125,15 +165,15 @@ LRESULT OnTaskDone() {
   return 0;
 }
 
-LRESULT OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
-  windowState.dpi = HIWORD(wParam);
-  const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-  if (suggested != nullptr) {
-    SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-  }
-  InvalidateRect(window, nullptr, TRUE);
-  return 0;
+LRESULT OnDrawItem(HWND window, WPARAM wParam, LPARAM lParam) {
+  const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+  if (item != nullptr && IsOwnerDrawnButton(static_cast<int>(item->CtlID))) return DrawOwnerButton(*item);
+  return DefWindowProcW(window, WM_DRAWITEM, wParam, lParam);
+}
+
+LRESULT OnControlColour(WPARAM wParam, LPARAM lParam) {
+  HBRUSH brush = ControlColour(GetDlgCtrlID(reinterpret_cast<HWND>(lParam)), reinterpret_cast<HDC>(wParam));
+  return reinterpret_cast<LRESULT>(brush);
 }
 
 }  // namespace
@@ -151,7 +191,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CONTEXTMENU: return OnContextMenu(window);
     case WM_COMMAND: return OnCommand(window, wParam);
     case WM_TIMER: return OnTimer(window, wParam);
-    case WM_DPICHANGED: return OnDpiChanged(window, wParam, lParam);
+    case WM_DRAWITEM: return OnDrawItem(window, wParam, lParam);
+    case WM_CTLCOLORSTATIC: return OnControlColour(wParam, lParam);
+    case WM_DPICHANGED: OnDpiChanged(window, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam)); return 0;
     case WM_APP_TRAY: OnTrayCallback(window, lParam); return 0;
     case WM_APP_ACTIVATE: RestoreMainWindow(); return 0;
     case WM_APP_PROGRESS: return OnProgress(window);

@@ -100,6 +100,49 @@ DestructionProbe::~DestructionProbe() {
 
 std::string DestructionProbe::TrayIconAtDestruction() const { return ReadBytes(resultPath_); }
 
+namespace {
+constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
+constexpr wchar_t kLogPixels[] = L"LogPixels";
+}  // namespace
+
+ScopedLogPixels::ScopedLogPixels(DWORD dpi) {
+  DWORD size = sizeof(previous_);
+  hadValue_ = RegGetValueW(HKEY_CURRENT_USER, kDesktopKey, kLogPixels, RRF_RT_REG_DWORD, nullptr, &previous_,
+                           &size) == ERROR_SUCCESS;
+  applied_ = RegSetKeyValueW(HKEY_CURRENT_USER, kDesktopKey, kLogPixels, REG_DWORD, &dpi, sizeof(dpi)) ==
+             ERROR_SUCCESS;
+}
+
+ScopedLogPixels::~ScopedLogPixels() {
+  if (hadValue_) {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kDesktopKey, kLogPixels, REG_DWORD, &previous_, sizeof(previous_));
+  } else {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kDesktopKey, kLogPixels);
+  }
+}
+
+std::vector<ChildControl> ReadChildControls(HWND window) {
+  std::vector<ChildControl> controls;
+  for (HWND child = GetWindow(window, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    ChildControl control;
+    control.id = GetDlgCtrlID(child);
+    wchar_t className[64] = {};
+    GetClassNameW(child, className, 64);
+    control.className = className;
+    // Sent, not read from the window record: a control of another process may keep its text
+    // to itself.
+    wchar_t text[256] = {};
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(child, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &ignored);
+    control.text = text;
+    control.style = static_cast<DWORD>(GetWindowLongW(child, GWL_STYLE));
+    GetWindowRect(child, &control.rect);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&control.rect), 2);
+    controls.push_back(control);
+  }
+  return controls;
+}
+
 HWND FindProgramWindow() { return FindWindowW(kWindowClass, nullptr); }
 
 bool TrayIconExists(HWND window, UINT id) {

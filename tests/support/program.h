@@ -60,6 +60,37 @@ class DestructionProbe {
   std::wstring resultPath_;
 };
 
+// Sets the DPI that Wine processes started from now on take as the system's (the user's
+// "Control Panel\Desktop" LogPixels, which each process reads once as it starts), and puts
+// the old value back, or removes it when there was none, when the scope ends.
+class ScopedLogPixels {
+ public:
+  explicit ScopedLogPixels(DWORD dpi);
+  ~ScopedLogPixels();
+  ScopedLogPixels(const ScopedLogPixels&) = delete;
+  ScopedLogPixels& operator=(const ScopedLogPixels&) = delete;
+
+  bool Applied() const { return applied_; }
+
+ private:
+  bool applied_ = false;
+  bool hadValue_ = false;
+  DWORD previous_ = 0;
+};
+
+// A child window of another process's window, as seen from outside: its place and size are in
+// the parent's client coordinates.
+struct ChildControl {
+  int id = 0;
+  std::wstring className;
+  std::wstring text;
+  DWORD style = 0;
+  RECT rect{};
+};
+// The children of a window in z-order (for controls made one after the other and never
+// reordered: their creation order).
+std::vector<ChildControl> ReadChildControls(HWND window);
+
 // Any running main window of the program, whichever process owns it.
 HWND FindProgramWindow();
 // Whether the shell has an icon for this window and id.

@@ -1,0 +1,143 @@
+// The window's device lists and status line on the real program and the simulated world: what
+// the lists show, which choice they restore, what a pick writes, and the muted-input notice.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "settings/settings.h"
+#include "support/program.h"
+#include "support/sim_fixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+constexpr int kCaptureCombo = 101, kRenderCombo = 102, kStatusLabel = 105;
+
+std::wstring ComboItem(HWND combo, int index) {
+  LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, index, 0);
+  if (length < 0) return L"<none>";
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  SendMessageW(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
+std::vector<std::wstring> ComboItems(HWND combo) {
+  std::vector<std::wstring> items;
+  LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+  for (int i = 0; i < count; ++i) items.push_back(ComboItem(combo, i));
+  return items;
+}
+
+std::wstring WindowText(HWND control) {
+  wchar_t text[512] = {};
+  GetWindowTextW(control, text, 512);
+  return text;
+}
+
+class WindowLists : public SimulatedWorldTest {
+ protected:
+  void SetUp() override {
+    SimulatedWorldTest::SetUp();
+    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
+    ASSERT_EQ(FindProgramWindow(), nullptr) << "another instance is still running";
+  }
+  void TearDown() override {
+    if (program_ && program_->Running()) {
+      program_->PostCommand(205);
+      program_->WaitForExit();
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
+    SimulatedWorldTest::TearDown();
+  }
+  HWND Start() {
+    program_ = std::make_unique<ProgramRun>(dir);
+    if (!program_->Start()) return nullptr;
+    window_ = program_->WaitForWindow();
+    // The window can be found while it is still being created: its controls and lists are
+    // complete once it is shown.
+    if (window_ != nullptr && !WaitUntil([&] { return IsWindowVisible(window_) != FALSE; }, 10000)) return nullptr;
+    return window_;
+  }
+  HWND Control(int id) const { return GetDlgItem(window_, id); }
+  // Picks an item as the user does: the list changes its selection and tells its parent.
+  void Pick(int comboId, int index) {
+    HWND combo = Control(comboId);
+    SendMessageW(combo, CB_SETCURSEL, index, 0);
+    SendMessageW(window_, WM_COMMAND, MAKEWPARAM(comboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+  }
+  static std::wstring Setting(const wchar_t* name) { return varn::ReadSettingString(name); }
+  size_t LogCount(const std::string& line) const {
+    size_t count = 0;
+    for (const std::string& logged : program_->LogLines()) count += logged == line ? 1 : 0;
+    return count;
+  }
+
+  std::unique_ptr<ProgramRun> program_;
+  HWND window_ = nullptr;
+};
+
+TEST_F(WindowLists, ShowNoBridgeRestoreTheChoiceAfterARenumberingAndSaveOnlyActivePicks) {
+  // The card was chosen before Windows brought it back as a new instance ("2- " and a new id).
+  const std::wstring oldCard = Id(L"card-in");
+  varn::WriteSettingString(varn::kCaptureIdValue, L"DEVICE:" + oldCard);
+  varn::WriteSettingString(varn::kCaptureNameValue, L"线路输入 (High Definition Audio Device)");
+  varn::WriteSettingString(varn::kRenderIdValue, L"DEFAULT");
+  ASSERT_EQ(Audiosim(L"replug card"), 0);
+  const std::wstring newCard = Id(L"card-in");
+  ASSERT_NE(newCard, oldCard);
+
+  ASSERT_NE(Start(), nullptr);
+  HWND capture = Control(kCaptureCombo), render = Control(kRenderCombo);
+  EXPECT_EQ(ComboItems(capture), (std::vector<std::wstring>{L"默认设备", L"线路输入 (2- High Definition Audio Device)"}));
+  EXPECT_EQ(ComboItems(render), (std::vector<std::wstring>{L"默认设备", L"扬声器 (Phone Audio Adapter)"}));
+  EXPECT_EQ(SendMessageW(capture, CB_GETCURSEL, 0, 0), 1) << "found again by its name";
+  EXPECT_EQ(SendMessageW(render, CB_GETCURSEL, 0, 0), 0);
+  EXPECT_EQ(Setting(varn::kCaptureIdValue), L"DEVICE:" + oldCard) << "a restore writes nothing";
+
+  // A pick of an active endpoint is saved, and with the bridge there the user may connect.
+  const std::string updated = "[INFO ] [app] 设备通道已更新，可以立即连接";
+  Pick(kRenderCombo, 1);
+  Pick(kRenderCombo, 1);
+  EXPECT_EQ(Setting(varn::kRenderIdValue), L"DEVICE:" + Id(L"phone-out"));
+  EXPECT_EQ(Setting(varn::kRenderNameValue), L"扬声器 (Phone Audio Adapter)");
+  EXPECT_EQ(Setting(varn::kLastRenderResolvedValue), Id(L"phone-out"));
+  EXPECT_EQ(Setting(varn::kCaptureIdValue), L"DEVICE:" + newCard);
+  EXPECT_EQ(WindowText(Control(kStatusLabel)), L"设备通道已更新，可以立即连接");
+  EXPECT_EQ(LogCount(updated), 1u) << "the same status text twice reaches the log once";
+
+  // A pick whose endpoint went away meanwhile is not saved.
+  Pick(kRenderCombo, 0);
+  ASSERT_EQ(Setting(varn::kRenderIdValue), L"DEFAULT");
+  ASSERT_EQ(Audiosim(L"unplug phone"), 0);
+  Pick(kRenderCombo, 1);
+  EXPECT_EQ(Setting(varn::kRenderIdValue), L"DEFAULT");
+}
+
+TEST_F(WindowLists, AMutedInputIsReportedOncePerMuteEpisode) {
+  varn::WriteSettingString(varn::kCaptureIdValue, L"DEFAULT");
+  varn::WriteSettingString(varn::kRenderIdValue, L"DEFAULT");
+  ASSERT_EQ(Audiosim(L"mute card-in"), 0);
+  ASSERT_NE(Start(), nullptr);
+  const std::string notice = "[WARN ] [guard] 检测到声卡输入通道被静音（守护不擅自解除，仅提示用户）目标=" + Utf8(Id(L"card-in"));
+  ASSERT_TRUE(WaitUntil([&] { return LogCount(notice) == 1; }, 5000));
+  EXPECT_TRUE(WaitUntil([] { return ShellShowsBalloon(L"检测到当前声卡输入通道已静音，请在系统声音设置中手动解除静音。"); }, 8000));
+  // The check repeats every 5 s; the episode has been reported.
+  Sleep(5500);
+  EXPECT_EQ(LogCount(notice), 1u);
+  // Unmuted, seen by a check, and muted again: a new episode.
+  ASSERT_EQ(Audiosim(L"unmute card-in"), 0);
+  Sleep(5500);
+  ASSERT_EQ(Audiosim(L"mute card-in"), 0);
+  EXPECT_TRUE(WaitUntil([&] { return LogCount(notice) == 2; }, 8000));
+}
+
+}  // namespace
