@@ -122,6 +122,31 @@ TEST_F(WindowLists, ShowNoBridgeRestoreTheChoiceAfterARenumberingAndSaveOnlyActi
   EXPECT_EQ(Setting(varn::kRenderIdValue), L"DEFAULT");
 }
 
+TEST_F(WindowLists, AutostartFollowsTheBoxAndTheTrayAndStoresThePicks) {
+  auto startupEnabled = [] { return varn::ReadSettingDword(varn::kStartupEnabledValue); };
+  ASSERT_NE(Start(), nullptr);
+  // A first start: no preference stored yet, so autostart is on and says so.
+  HWND box = Control(103);
+  EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_CHECKED);
+  EXPECT_TRUE(startupEnabled().found && startupEnabled().value == 1);
+  EXPECT_EQ(varn::ReadSettingDword(varn::kStartupConfiguredValue).value, 1u);
+  EXPECT_TRUE(Setting(varn::kCaptureIdValue).empty()) << "nothing picked, nothing stored yet";
+
+  // Off from the tray: the box follows.
+  program_->PostCommand(204);
+  ASSERT_TRUE(WaitUntil([&] { return startupEnabled().value == 0; }, 5000));
+  EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  EXPECT_EQ(LogCount("[INFO ] [app] 托盘菜单切换开机自启 → 关"), 1u);
+  EXPECT_TRUE(Setting(varn::kCaptureIdValue).empty()) << "switching off stores no picks";
+
+  // On through the box: the current picks are stored for the logon start.
+  SendMessageW(box, BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return startupEnabled().value == 1; }, 5000));
+  EXPECT_EQ(Setting(varn::kCaptureIdValue), L"DEFAULT");
+  EXPECT_EQ(Setting(varn::kRenderIdValue), L"DEFAULT");
+  EXPECT_EQ(LogCount("[INFO ] [app] 托盘菜单切换开机自启 → 开"), 0u) << "the box logs no line";
+}
+
 TEST_F(WindowLists, AMutedInputIsReportedOncePerMuteEpisode) {
   varn::WriteSettingString(varn::kCaptureIdValue, L"DEFAULT");
   varn::WriteSettingString(varn::kRenderIdValue, L"DEFAULT");
