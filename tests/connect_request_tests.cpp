@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "controller/connect_request.h"
+#include "routes/connect_request.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "audio/endpoints.h"
-#include "controller/connect_request.h"
+#include "routes/connect_request.h"
 #include "log/log.h"
 #include "routes/endpoint_control.h"
 #include "support/sim_fixture.h"

@@ -83,10 +83,5 @@ void AdoptWindowDpi(HWND window) {
   SetWindowPos(window, nullptr, x, y, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void RestoreMainWindow() {
-  if (windowState.mainWindow == nullptr) return;
-  ShowWindow(windowState.mainWindow, SW_RESTORE);
-  SetForegroundWindow(windowState.mainWindow);
-}
 
 }  // namespace varn

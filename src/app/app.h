@@ -66,7 +66,5 @@ void AutostartToggled(bool fromTray);
 // sizes the window for it when it is not the DPI the window was made for.
 void AdoptWindowDpi(HWND window);
 
-// Restores the main window and brings it to the front.
-void RestoreMainWindow();
 
 }  // namespace varn

@@ -18,17 +18,9 @@ namespace varn {
 
 namespace {
 
-enum TimerId : UINT_PTR {
-  kTimerDevicePoll = 1,
-  kTimerVolumeGuard = 2,
-  kTimerAutoConnect = 3,
-  kTimerChoiceGuard = 4,
-  kTimerSteadyStatus = 5,
-};
 constexpr UINT kDevicePollMs = 1500;
 constexpr UINT kVolumeGuardMs = 5000;
 constexpr UINT kAutoConnectFirstMs = 2000;
-constexpr UINT kSteadyStatusMs = 8000;
 constexpr UINT kBusyRetryMs = 1000;
 constexpr UINT kChoiceGuardMs = 300;
 
@@ -148,11 +140,11 @@ LRESULT OnContextMenu(HWND window) {
   return 0;
 }
 
-LRESULT OnProgress(HWND window) {
+LRESULT OnProgress() {
   std::wstring text;
   if (TakeProgressText(text)) {
     SetStatusText(text);
-    SetTimer(window, kTimerSteadyStatus, kSteadyStatusMs, nullptr);
+    ScheduleSteadyStatus();
   }
   return 0;
 }
@@ -196,7 +188,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DPICHANGED: OnDpiChanged(window, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam)); return 0;
     case WM_APP_TRAY: OnTrayCallback(window, lParam); return 0;
     case WM_APP_ACTIVATE: RestoreMainWindow(); return 0;
-    case WM_APP_PROGRESS: return OnProgress(window);
+    case WM_APP_PROGRESS: return OnProgress();
     case WM_APP_TASK_DONE: return OnTaskDone();
     default: return DefWindowProcW(window, message, wParam, lParam);
   }

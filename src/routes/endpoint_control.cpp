@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "audio/endpoints.h"
-#include "controller/connect_request.h"
+#include "routes/connect_request.h"
 #include "log/log.h"
 #include "log/text.h"
 #include "routes/tool_runner.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "audio/device_identity.h"
-#include "controller/connect_request.h"
+#include "routes/connect_request.h"
 #include "worker/worker.h"
 
 namespace varn {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "audio/device_identity.h"
-#include "controller/connect_request.h"
+#include "routes/connect_request.h"
 
 namespace varn {
 

@@ -22,4 +22,14 @@ HWND ControlWindow(int id) {
 
 int Scaled(int size96) { return MulDiv(size96, windowState.dpi, 96); }
 
+void RestoreMainWindow() {
+  if (windowState.mainWindow == nullptr) return;
+  ShowWindow(windowState.mainWindow, SW_RESTORE);
+  SetForegroundWindow(windowState.mainWindow);
+}
+
+void ScheduleSteadyStatus() {
+  if (windowState.mainWindow != nullptr) SetTimer(windowState.mainWindow, kTimerSteadyStatus, kSteadyStatusMs, nullptr);
+}
+
 }  // namespace varn

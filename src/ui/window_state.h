@@ -22,6 +22,16 @@ enum ControlId : int {
   kSoundButtonId = 110,
 };
 
+// Timers of the main window.
+enum TimerId : UINT_PTR {
+  kTimerDevicePoll = 1,    // 1500 ms, repeating: device-change evaluation
+  kTimerVolumeGuard = 2,   // 5000 ms, repeating: volume guard and muted-input check
+  kTimerAutoConnect = 3,   // start-up auto-connect, 2000 ms then 1000 ms one-shots
+  kTimerChoiceGuard = 4,   // 300 ms after a pick: volume guard
+  kTimerSteadyStatus = 5,  // 8000 ms after a progress or result text: the resting text
+};
+constexpr UINT kSteadyStatusMs = 8000;
+
 struct WindowState {
   HWND mainWindow = nullptr;
   int dpi = 96;  // the window's DPI; sizes are given at 96 and scaled with MulDiv
@@ -45,5 +55,9 @@ extern bool exitRequested;        // the user chose "退出"
 HWND ControlWindow(int id);
 // A size given at 96 DPI, at the window's DPI.
 int Scaled(int size96);
+// Restores the main window and brings it to the front.
+void RestoreMainWindow();
+// The resting status text follows 8000 ms from now (a later call restarts the wait).
+void ScheduleSteadyStatus();
 
 }  // namespace varn

@@ -1,4 +1,4 @@
-#include "controller/connect_request.h"
+#include "routes/connect_request.h"
 
 #include "log/text.h"
 

@@ -1,0 +1,41 @@
+#pragma once
+// The route controller: window-thread code that turns user actions, task outcomes and device
+// changes into worker tasks and applies what the tasks found. Window thread only.
+
+#include <string>
+
+#include "audio/device_identity.h"
+#include "routes/connect_request.h"
+
+namespace varn {
+
+// Completion of a task (the window's 0x800B): the outcome's log line, the reaction of its
+// kind, then the flags, status, balloon, window and error box it asks for, and the buttons.
+void OnTaskDone();
+// Connect enabled while connectEnabled and the worker is free; Cancel while the worker is free
+// and the bridge is present.
+void UpdateActionButtons();
+
+// "立即连接" from the button or the tray; true when a task was submitted.
+bool OnConnectCommand(bool interactive);
+bool SubmitConnect(ConnectRequest request);
+// A connect the program asks for itself (after start-up, a returned device, an enabled
+// bridge); mode 2 and 3 switch each route on once, any other mode twice.
+bool SubmitRecoveryConnect(int kind, int mode, const std::wstring& progressText, const std::wstring& successText,
+                           const std::wstring& successBalloonTitle, const std::wstring& successBalloonText,
+                           const std::wstring& failureBalloonTitle, const std::wstring& failureBalloonText,
+                           bool showBalloon);
+// "取消连接" from the button or the tray; true when the task was submitted.
+bool StartCancel();
+// Switches listening on the sound card input off three times in a row, on the worker.
+void SubmitStopListen(const DeviceIdentity& input, bool updateStatus, const std::wstring& successStatus,
+                      const std::wstring& failureStatus, bool showBalloon, const std::wstring& balloonTitle,
+                      const std::wstring& successBalloonText, const std::wstring& failureBalloonText,
+                      bool showWindow);
+
+// The watchdog, run by timer 1 every 1500 ms.
+void EvaluateDeviceState();
+// Enables disabled bridge endpoints on the worker; true when the task was accepted.
+bool SubmitEnableBridgeAndReconnect();
+
+}  // namespace varn

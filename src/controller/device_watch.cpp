@@ -1,0 +1,3 @@
+#include "controller/controller.h"
+
+namespace varn {}  // namespace varn
