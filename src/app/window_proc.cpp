@@ -7,8 +7,9 @@
 #include "app/tray.h"
 #include "log/log.h"
 #include "log/text.h"
-#include "routes/tool_runner.h"
+#include "controller/controller.h"
 #include "controller/startup.h"
+#include "routes/tool_runner.h"
 #include "ui/device_lists.h"
 #include "ui/main_controls.h"
 #include "ui/status.h"
@@ -33,6 +34,7 @@ LRESULT OnCreate(HWND window) {
   // the tray icon would never come back.
   ChangeWindowMessageFilterEx(window, app.taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
   SetBalloonSink(ShowTrayBalloon);
+  SetActionButtonsHook(UpdateActionButtons);
   // First, so that the notices of the initial state have an icon to appear on.
   AddTrayIcon();
   ApplyInitialState();
@@ -41,6 +43,7 @@ LRESULT OnCreate(HWND window) {
   SetTimer(window, kTimerDevicePoll, kDevicePollMs, nullptr);
   SetTimer(window, kTimerVolumeGuard, kVolumeGuardMs, nullptr);
   SetTimer(window, kTimerAutoConnect, kAutoConnectFirstMs, nullptr);
+  UpdateActionButtons();
   return 0;
 }
 
@@ -87,6 +90,14 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
     case kCmdTrayExit: OnExitCommand(window); break;
     case kCmdTraySound: OpenSoundSettings(); break;
     case kCmdTrayAutostart: AutostartToggled(true); break;
+    case kCmdTrayConnect: OnConnectCommand(true); break;
+    case kCmdTrayCancel: StartCancel(); break;
+    case kConnectButtonId:
+      if (HIWORD(wParam) == BN_CLICKED) OnConnectCommand(true);
+      break;
+    case kCancelButtonId:
+      if (HIWORD(wParam) == BN_CLICKED) StartCancel();
+      break;
     case kCaptureComboId:
     case kRenderComboId:
       if (HIWORD(wParam) == CBN_SELCHANGE) OnDeviceListPick(window);
@@ -149,14 +160,6 @@ LRESULT OnProgress() {
   return 0;
 }
 
-LRESULT OnTaskDone() {
-  // Nothing submits a task yet that the window must react to; the outcome is taken so that a
-  // stale one is never found later.
-  WorkerOutcome outcome;
-  TakeOutcome(outcome);
-  return 0;
-}
-
 LRESULT OnDrawItem(HWND window, WPARAM wParam, LPARAM lParam) {
   const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
   if (item != nullptr && IsOwnerDrawnButton(static_cast<int>(item->CtlID))) return DrawOwnerButton(*item);
@@ -189,7 +192,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_APP_TRAY: OnTrayCallback(window, lParam); return 0;
     case WM_APP_ACTIVATE: RestoreMainWindow(); return 0;
     case WM_APP_PROGRESS: return OnProgress();
-    case WM_APP_TASK_DONE: return OnTaskDone();
+    case WM_APP_TASK_DONE: OnTaskDone(); return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);
   }
 }

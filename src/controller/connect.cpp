@@ -1,3 +1,184 @@
+// The window-thread side of connect and cancel: what can be checked cheaply here is checked
+// here (a free worker, a complete choice, active endpoints), the user hears in Chinese when it
+// cannot go on, and everything the task needs is copied into it before it goes to the worker.
+
 #include "controller/controller.h"
 
-namespace varn {}  // namespace varn
+#include <windows.h>
+
+#include <optional>
+
+#include "audio/endpoints.h"
+#include "log/log.h"
+#include "log/text.h"
+#include "routes/route_tasks.h"
+#include "settings/settings.h"
+#include "ui/device_lists.h"
+#include "ui/status.h"
+#include "ui/window_state.h"
+#include "worker/worker.h"
+
+namespace varn {
+
+namespace {
+
+constexpr wchar_t kAppBoxTitle[] = L"VARN 侦听修复";
+constexpr wchar_t kChannelBoxTitle[] = L"VARN USB Audio";
+constexpr int kWarningIcon = 2;
+constexpr int kManualConnectCount = 2;
+constexpr int kStopListenPasses = 3;
+
+void WarningBox(const wchar_t* text, const wchar_t* title) {
+  MessageBoxW(windowState.mainWindow, text, title, MB_OK | MB_ICONWARNING);
+}
+
+// Which of the two chosen endpoints can be used right now; empty when both can.
+const wchar_t* UnusableChannelText(const ConnectRequest& selection) {
+  const bool captureOk = !selection.capture.id.empty() && IsActiveEndpoint(selection.capture.id, kCaptureFlow);
+  const bool renderOk = !selection.render.id.empty() && IsActiveEndpoint(selection.render.id, kRenderFlow);
+  if (!captureOk && !renderOk) return L"声卡输入和手机输出通道均不可用，请重新选择设备";
+  if (!captureOk) return L"未检测到声卡输入通道，请重新选择或插入声卡";
+  if (!renderOk) return L"未检测到手机输出通道，请重新选择播放设备";
+  return nullptr;
+}
+
+// The endpoints the routes were last built on, so the task can switch off the ones the new
+// choice no longer uses. Without a record, a side that follows the default takes the default
+// of the last enumeration: that is where a route would have gone when none was remembered.
+void FillLastResolved(ConnectRequest& request, int captureIndex, int renderIndex) {
+  request.lastCaptureResolved = ReadSettingString(kLastCaptureResolvedValue);
+  request.lastRenderResolved = ReadSettingString(kLastRenderResolvedValue);
+  request.lastBridgeCaptureResolved = ReadSettingString(kLastBridgeCaptureResolvedValue);
+  request.lastBridgeRenderResolved = ReadSettingString(kLastBridgeRenderResolvedValue);
+  if (request.lastCaptureResolved.empty() && captureIndex == 0 && !captureList.empty()) {
+    request.lastCaptureResolved = captureList.front().id;
+  }
+  if (request.lastRenderResolved.empty() && renderIndex == 0 && !renderList.empty()) {
+    request.lastRenderResolved = renderList.front().id;
+  }
+  if (request.lastBridgeCaptureResolved.empty()) request.lastBridgeCaptureResolved = request.bridgeCapture.id;
+  if (request.lastBridgeRenderResolved.empty()) request.lastBridgeRenderResolved = request.bridgeRender.id;
+}
+
+// The choice is kept whether or not the connect then succeeds: it is what the user asked for,
+// and the next start should offer it again. A name is kept only for a named device; the
+// default item has none of its own.
+void SaveChoice(const ConnectRequest& request, int captureIndex, int renderIndex) {
+  WriteSettingString(kCaptureIdValue, MakeSavedSelection(captureIndex, request.capture.id));
+  WriteSettingString(kRenderIdValue, MakeSavedSelection(renderIndex, request.render.id));
+  if (captureIndex > 0) WriteSettingString(kCaptureNameValue, request.capture.name);
+  if (renderIndex > 0) WriteSettingString(kRenderNameValue, request.render.name);
+}
+
+// A last resolved id comes without a name; the cached list usually still knows it, and the
+// log reads better with it.
+DeviceIdentity Named(DeviceIdentity identity) {
+  if (!identity.name.empty()) return identity;
+  for (size_t i = 1; i < captureList.size(); ++i) {
+    if (captureList[i].id == identity.id) {
+      identity.name = captureList[i].name;
+      break;
+    }
+  }
+  return identity;
+}
+
+}  // namespace
+
+bool OnConnectCommand(bool interactive) {
+  // No word while busy: the button is greyed then, and the tray item simply does nothing.
+  if (IsWorkerBusy()) return false;
+  ConnectRequest request;
+  if (!BuildConnectRequestFromSelection(request)) {
+    if (interactive) WarningBox(L"请选择录制设备和播放设备。", kAppBoxTitle);
+    return false;
+  }
+  if (const wchar_t* problem = UnusableChannelText(request)) {
+    channelUnavailable = true;
+    SetStatusText(problem);
+    ShowBalloon(L"音频通道不可用", problem, kWarningIcon);
+    if (interactive) WarningBox(problem, kChannelBoxTitle);
+    return false;
+  }
+  const int captureIndex = SelectedDeviceItem(kCaptureComboId);
+  const int renderIndex = SelectedDeviceItem(kRenderComboId);
+  request.kind = ManualConnect;
+  request.connectCount = kManualConnectCount;
+  request.showErrorBox = interactive;
+  request.closeStaleRoutes = true;
+  request.progressText = L"正在建立连接 2 次，请稍候...";
+  request.successText = L"完成：两条音频路由均已连接 2 次。";
+  LogInfo(L"app", L"用户点击「立即连接」" + DescribeRoutes(request) +
+                      FormatText(L" 连接次数=%d（手动语义）", request.connectCount));
+  FillLastResolved(request, captureIndex, renderIndex);
+  SaveChoice(request, captureIndex, renderIndex);
+  if (!SubmitConnect(request)) return false;
+  UpdateActionButtons();
+  return true;
+}
+
+bool SubmitConnect(ConnectRequest request) {
+  const wchar_t* name = OperationName(request.kind);
+  return SubmitTask([request](const Progress& progress) { return ConnectTaskBody(request, progress); }, true,
+                    name);
+}
+
+// Silent by design: the program asks for these itself, and a refusal (busy, no complete
+// choice) is simply tried again by whoever asked, on its next occasion.
+bool SubmitRecoveryConnect(int kind, int mode, const std::wstring& progressText, const std::wstring& successText,
+                           const std::wstring& successBalloonTitle, const std::wstring& successBalloonText,
+                           const std::wstring& failureBalloonTitle, const std::wstring& failureBalloonText,
+                           bool showBalloon) {
+  if (IsWorkerBusy()) return false;
+  ConnectRequest request;
+  if (!BuildConnectRequestFromSelection(request)) return false;
+  request.kind = kind;
+  request.connectCount = mode == 2 || mode == 3 ? 1 : 2;
+  request.progressText = progressText;
+  request.successText = successText;
+  request.successBalloonTitle = successBalloonTitle;
+  request.successBalloonText = successBalloonText;
+  request.failureBalloonTitle = failureBalloonTitle;
+  request.failureBalloonText = failureBalloonText;
+  request.showBalloon = showBalloon;
+  if (!SubmitConnect(request)) return false;
+  UpdateActionButtons();
+  return true;
+}
+
+// The input to silence is the one the routes were built on, which a later pick does not
+// replace: after choosing another card without connecting, the old one still plays into the
+// bridge, and switching off the new pick would leave it playing. The pick serves only when
+// nothing was ever connected.
+bool StartCancel() {
+  if (IsWorkerBusy()) return false;
+  const int captureIndex = SelectedDeviceItem(kCaptureComboId);
+  const DeviceIdentity input = Named(StopListenIdentity());
+  const std::optional<DeviceIdentity> bridgeCapture = FindBridge(captureList);
+  if ((input.id.empty() && captureIndex < 0) || !bridgeCapture) {
+    WarningBox(L"请选择声卡输入，并确认 USB Audio VARN 已连接。", kAppBoxTitle);
+    return false;
+  }
+  const DeviceIdentity bridge = *bridgeCapture;
+  LogInfo(L"app", L"用户点击「取消连接」" + DescribeIdentity(input) + L" / " + DescribeIdentity(bridge));
+  const bool accepted = SubmitTask(
+      [input, bridge](const Progress& progress) { return CancelTaskBody(input, bridge, progress); }, true,
+      L"取消侦听");
+  if (accepted) UpdateActionButtons();
+  return accepted;
+}
+
+void SubmitStopListen(const DeviceIdentity& input, bool updateStatus, const std::wstring& successStatus,
+                      const std::wstring& failureStatus, bool showBalloon, const std::wstring& balloonTitle,
+                      const std::wstring& successBalloonText, const std::wstring& failureBalloonText,
+                      bool showWindow) {
+  if (input.id.empty()) return;
+  LogInfo(L"app", FormatText(L"请求连续关闭声卡输入侦听 目标=%s 次数=%d updateStatus=%d", input.id.c_str(),
+                             kStopListenPasses, updateStatus ? 1 : 0));
+  const StopListenRequest request{input,        updateStatus,       successStatus,      failureStatus, showBalloon,
+                                  balloonTitle, successBalloonText, failureBalloonText, showWindow};
+  SubmitTask([request](const Progress& progress) { return StopListenTaskBody(request, progress); }, true,
+             L"连续关闭声卡输入侦听");
+}
+
+}  // namespace varn

@@ -1,0 +1,357 @@
+// Connect and cancel on the real program and the simulated world, driven from the window's
+// buttons and the tray: the commands the sound tool receives, the log, the registry, the status
+// line, the buttons, and the boxes the user has to close.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "settings/settings.h"
+#include "support/program.h"
+#include "support/sim_fixture.h"
+#include "world.h"
+
+using namespace testing_support;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+constexpr size_t npos = std::string::npos;
+
+constexpr int kCaptureCombo = 101, kRenderCombo = 102, kConnectButton = 104, kCancelButton = 106;
+constexpr int kTrayConnect = 202, kTrayCancel = 203, kTrayExit = 205;
+constexpr wchar_t kCardName[] = L"线路输入 (High Definition Audio Device)";
+constexpr wchar_t kPhoneName[] = L"扬声器 (Phone Audio Adapter)";
+const std::string kConnectClicked = "[INFO ] [app] 用户点击「立即连接」";
+const std::string kConnectStarted = "[INFO ] [work] 任务开始 [手动连接]";
+const std::string kConnectDone = "[INFO ] [app] 操作完成 [手动连接] 结果=成功，当前在侦听";
+
+// A message box of the program as the user sees it.
+struct ShownBox {
+  HWND window = nullptr;
+  std::wstring title;
+  std::wstring text;
+};
+
+std::wstring TextOf(HWND window) {
+  wchar_t text[1024] = {};
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &ignored);
+  return text;
+}
+
+// The system's message box is a dialog whose message text is the static control 0xFFFF.
+std::optional<ShownBox> FindMessageBox(DWORD processId) {
+  struct Search {
+    DWORD processId;
+    HWND found;
+  } search{processId, nullptr};
+  EnumWindows([](HWND candidate, LPARAM data) -> BOOL {
+    auto* search = reinterpret_cast<Search*>(data);
+    wchar_t className[16] = {};
+    DWORD owner = 0;
+    GetWindowThreadProcessId(candidate, &owner);
+    if (owner != search->processId || !IsWindowVisible(candidate) || GetClassNameW(candidate, className, 16) == 0 ||
+        wcscmp(className, L"#32770") != 0) {
+      return TRUE;
+    }
+    search->found = candidate;
+    return FALSE;
+  }, reinterpret_cast<LPARAM>(&search));
+  if (search.found == nullptr) return std::nullopt;
+  return ShownBox{search.found, TextOf(search.found), TextOf(GetDlgItem(search.found, 0xFFFF))};
+}
+
+size_t IndexOf(const Lines& lines, const std::string& text, size_t from = 0) {
+  if (from == npos) return npos;
+  for (size_t i = from; i < lines.size(); ++i) {
+    if (lines[i] == text) return i;
+  }
+  return npos;
+}
+
+size_t IndexOfPrefix(const Lines& lines, const std::string& prefix, size_t from = 0) {
+  if (from == npos) return npos;
+  for (size_t i = from; i < lines.size(); ++i) {
+    if (lines[i].rfind(prefix, 0) == 0) return i;
+  }
+  return npos;
+}
+
+class ConnectAndCancel : public SimulatedWorldTest {
+ protected:
+  void SetUp() override {
+    SimulatedWorldTest::SetUp();
+    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
+    ASSERT_EQ(FindProgramWindow(), nullptr) << "another instance is still running";
+    card = Quoted(Id(L"card-in"));
+    phone = Quoted(Id(L"phone-out"));
+    bridgeIn = Quoted(Id(L"bridge-in"));
+    bridgeOut = Quoted(Id(L"bridge-out"));
+  }
+  void TearDown() override {
+    // Only after a failed assertion is the program still there; a box would block its exit.
+    if (program_ && program_->Running()) {
+      if (std::optional<ShownBox> box = FindMessageBox(processId_)) PostMessageW(box->window, WM_COMMAND, IDOK, 0);
+      program_->PostCommand(kTrayExit);
+      program_->WaitForExit();
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
+    SimulatedWorldTest::TearDown();
+  }
+
+  // Starts the program and waits until its window is made: the lists are filled and the
+  // buttons set by then.
+  HWND Start() {
+    program_ = std::make_unique<ProgramRun>(dir);
+    if (!program_->Start()) return nullptr;
+    window_ = program_->WaitForWindow();
+    if (window_ == nullptr || !WaitUntil([&] { return IsWindowVisible(window_) != FALSE; }, 10000)) return nullptr;
+    GetWindowThreadProcessId(window_, &processId_);
+    return window_;
+  }
+
+  // Ends the program as the user does and checks that every line it logged is one record.
+  void ExitThroughTray() {
+    program_->PostCommand(kTrayExit);
+    EXPECT_EQ(program_->WaitForExit(), 0);
+    const std::regex record(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[(TRACE|INFO |WARN |ERROR)\] \[[a-z]+\] .*)");
+    for (const std::string& line : SplitCrLfLines(ReadBytes(program_->LogPath()))) {
+      EXPECT_TRUE(std::regex_match(line, record)) << "not a record: " << line;
+    }
+  }
+
+  // A press of a button as the button itself reports it to the window.
+  void Click(int id) {
+    PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window_, id)));
+  }
+  void Pick(int comboId, int index) {
+    HWND combo = GetDlgItem(window_, comboId);
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendMessageW(window_, WM_COMMAND, MAKEWPARAM(comboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+  }
+  bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(window_, id)) != FALSE; }
+  bool Logged(const std::string& line) const { return IndexOf(program_->LogLines(), line) != npos; }
+  std::wstring Status() const { return TextOf(GetDlgItem(window_, 105)); }
+  static std::wstring Setting(const wchar_t* name) { return varn::ReadSettingString(name); }
+
+  // The box the program shows next: its title and text, closed once read.
+  std::optional<ShownBox> CloseNextBox() {
+    std::optional<ShownBox> box;
+    if (!WaitUntil([&] { return (box = FindMessageBox(processId_)).has_value() && !box->text.empty(); }, 10000)) {
+      return std::nullopt;
+    }
+    PostMessageW(box->window, WM_COMMAND, IDOK, 0);
+    WaitUntil([&] { return !FindMessageBox(processId_).has_value(); }, 5000);
+    return box;
+  }
+
+  // Both routes switched on twice, with a pause of both between: the manual connect.
+  Lines ManualConnectCommands() const {
+    const Lines on = {"/SetPlaybackThroughDevice " + card + " " + bridgeOut, "/SetListenToThisDevice " + card + " 1",
+                      "/SetPlaybackThroughDevice " + bridgeIn + " " + phone,
+                      "/SetListenToThisDevice " + bridgeIn + " 1"};
+    Lines commands = on;
+    commands.push_back("/SetListenToThisDevice " + card + " 0");
+    commands.push_back("/SetListenToThisDevice " + bridgeIn + " 0");
+    commands.insert(commands.end(), on.begin(), on.end());
+    return commands;
+  }
+
+  void ClearJournal() { DeleteFileW((dir / L"journal.log").c_str()); }
+
+  std::unique_ptr<ProgramRun> program_;
+  HWND window_ = nullptr;
+  DWORD processId_ = 0;
+  std::string card, phone, bridgeIn, bridgeOut;
+};
+
+TEST_F(ConnectAndCancel, ConnectFromTheButtonAndTheTrayBuildsBothRoutesAndRemembersThem) {
+  ASSERT_NE(Start(), nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(kConnectButton) && Enabled(kCancelButton); }, 5000))
+      << "both buttons usable once the window is made";
+
+  // A slow tool keeps the task running long enough to see the buttons while it runs.
+  SetFaults("*  delay=150\n");
+  Click(kConnectButton);
+  EXPECT_TRUE(WaitUntil([&] { return !Enabled(kConnectButton) && !Enabled(kCancelButton); }, 5000))
+      << "greyed while the task runs";
+  program_->PostCommand(kTrayConnect);  // the tray item meanwhile does nothing at all
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kConnectDone); }, 30000));
+  EXPECT_TRUE(WaitUntil([&] { return Enabled(kConnectButton) && Enabled(kCancelButton); }, 5000));
+  EXPECT_EQ(Status(), L"完成：两条音频路由均已连接 2 次。");
+  EXPECT_EQ(Journal(), ManualConnectCommands());
+
+  Lines log = program_->LogLines();
+  const size_t clicked = IndexOfPrefix(log, kConnectClicked);
+  const size_t started = IndexOf(log, kConnectStarted, clicked);
+  const size_t done = IndexOf(log, kConnectDone, started);
+  EXPECT_NE(done, npos) << "the click, the task's start and its outcome, in this order";
+  ASSERT_NE(clicked, npos);
+  EXPECT_EQ(log[clicked], kConnectClicked + "①" + Utf8(kCardName) + "[" + Utf8(Id(L"card-in")) +
+                              "]→扬声器 (USB Audio VARN)[" + Utf8(Id(L"bridge-out")) + "] ②麦克风 (USB Audio VARN)[" +
+                              Utf8(Id(L"bridge-in")) + "]→" + Utf8(kPhoneName) + "[" + Utf8(Id(L"phone-out")) +
+                              "] 跟随默认(源=1 目标=1) 连接次数=2（手动语义）");
+  EXPECT_EQ(IndexOfPrefix(log, kConnectClicked, clicked + 1), npos) << "a connect from the tray while busy";
+
+  // Both lists follow the default: the choice is stored as such, without names, and the
+  // task remembers the four endpoints it used.
+  EXPECT_EQ(Setting(varn::kCaptureIdValue), L"DEFAULT");
+  EXPECT_EQ(Setting(varn::kRenderIdValue), L"DEFAULT");
+  EXPECT_EQ(Setting(varn::kCaptureNameValue), L"");
+  EXPECT_EQ(Setting(varn::kLastCaptureResolvedValue), Id(L"card-in"));
+  EXPECT_EQ(Setting(varn::kLastRenderResolvedValue), Id(L"phone-out"));
+  EXPECT_EQ(Setting(varn::kLastBridgeCaptureResolvedValue), Id(L"bridge-in"));
+  EXPECT_EQ(Setting(varn::kLastBridgeRenderResolvedValue), Id(L"bridge-out"));
+
+  // The same from the tray, on a fresh journal.
+  SetFaults("");
+  ClearJournal();
+  program_->PostCommand(kTrayConnect);
+  ASSERT_TRUE(WaitUntil([&] {
+    Lines now = program_->LogLines();
+    return IndexOf(now, kConnectDone, IndexOfPrefix(now, kConnectClicked, done)) != npos;
+  }, 30000));
+  EXPECT_EQ(Journal(), ManualConnectCommands());
+  EXPECT_TRUE(WaitUntil([&] { return Enabled(kConnectButton) && Enabled(kCancelButton); }, 5000));
+  ExitThroughTray();
+}
+
+TEST_F(ConnectAndCancel, ConnectWithThePhoneOutputGoneSaysSoAndTouchesNothing) {
+  // Stored the way older versions did (a bare id), so that a save would show as a change.
+  varn::WriteSettingString(varn::kCaptureIdValue, Id(L"card-in"));
+  varn::WriteSettingString(varn::kRenderIdValue, L"DEVICE:" + Id(L"phone-out"));
+  ASSERT_NE(Start(), nullptr);
+  ASSERT_EQ(SendMessageW(GetDlgItem(window_, kRenderCombo), CB_GETCURSEL, 0, 0), 1) << "the phone is chosen";
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(kConnectButton); }, 5000));
+
+  ASSERT_EQ(Audiosim(L"unplug phone"), 0);
+  program_->PostCommand(kTrayConnect);
+  const std::wstring problem = L"未检测到手机输出通道，请重新选择播放设备";
+  std::optional<ShownBox> box = CloseNextBox();
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->title, L"VARN USB Audio");
+  EXPECT_EQ(box->text, problem);
+  EXPECT_TRUE(Logged("[INFO ] [app] " + Utf8(problem))) << "the status line";
+  EXPECT_TRUE(WaitUntil([&] { return ShellShowsBalloon(problem); }, 5000));
+
+  EXPECT_TRUE(Journal().empty()) << "no route command";
+  EXPECT_FALSE(Logged(kConnectStarted));
+  EXPECT_EQ(Setting(varn::kCaptureIdValue), Id(L"card-in")) << "nothing saved";
+  EXPECT_EQ(Setting(varn::kRenderNameValue), L"");
+  EXPECT_EQ(Setting(varn::kLastCaptureResolvedValue), L"");
+  ExitThroughTray();
+}
+
+TEST_F(ConnectAndCancel, AFailedConnectShowsItsErrorBox) {
+  SetFaults("SetListenToThisDevice exit=5\n");
+  ASSERT_NE(Start(), nullptr);
+  Click(kConnectButton);
+  std::optional<ShownBox> box = CloseNextBox();
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->title, L"VARN 侦听修复");
+  EXPECT_EQ(box->text, L"建立侦听未成功。请检查 声卡输入[" + std::wstring(kCardName) + L"] 和 手机输出[" + kPhoneName +
+                           L"] 是否在线，以及辅助程序（SoundVolumeView.exe）是否完整。");
+  EXPECT_TRUE(Logged("[INFO ] [app] 操作完成 [手动连接] 结果=失败，当前未侦听"));
+  EXPECT_EQ(Status(), L"失败：请检查 声卡输入[" + std::wstring(kCardName) + L"] 和 手机输出[" + kPhoneName +
+                          L"] 的连接，以及辅助程序是否完整。");
+  EXPECT_TRUE(WaitUntil([&] { return Enabled(kConnectButton) && Enabled(kCancelButton); }, 5000));
+  EXPECT_EQ(Setting(varn::kCaptureIdValue), L"DEFAULT") << "the choice is kept even so";
+  EXPECT_EQ(Setting(varn::kLastCaptureResolvedValue), L"") << "no endpoint remembered";
+  ExitThroughTray();
+}
+
+// A refused connect marks the phone output unavailable, which keeps the muted-input check off.
+// Back before the next device poll could see it missing, only the successful connect can lift
+// that mark: the check then runs again and reports the muted card.
+TEST_F(ConnectAndCancel, ASuccessfulConnectLiftsTheMarkOfARefusedOne) {
+  varn::WriteSettingString(varn::kCaptureIdValue, L"DEFAULT");
+  varn::WriteSettingString(varn::kRenderIdValue, L"DEVICE:" + Id(L"phone-out"));
+  ASSERT_NE(Start(), nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(kConnectButton); }, 5000));
+
+  ASSERT_EQ(Audiosim(L"unplug phone"), 0);
+  program_->PostCommand(kTrayConnect);
+  ASSERT_TRUE(CloseNextBox().has_value());
+  ASSERT_EQ(Audiosim(L"plug phone"), 0);
+  ASSERT_EQ(Audiosim(L"mute card-in"), 0);
+
+  program_->PostCommand(kTrayConnect);
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kConnectDone); }, 30000));
+  const std::string notice =
+      "[WARN ] [guard] 检测到声卡输入通道被静音（守护不擅自解除，仅提示用户）目标=" + Utf8(Id(L"card-in"));
+  // The check runs every 5 s.
+  ASSERT_TRUE(WaitUntil([&] { return Logged(notice); }, 8000));
+  Lines log = program_->LogLines();
+  EXPECT_LT(IndexOf(log, kConnectDone), IndexOf(log, notice));
+  ExitThroughTray();
+}
+
+TEST_F(ConnectAndCancel, CancelSwitchesOffTheInputTheRoutesRunOn) {
+  // A second sound card input, listed after the bridge: the capture items are 默认设备,
+  // 线路输入 and 麦克风 (USB Mic).
+  ASSERT_TRUE(audiosim::UpdateWorld([](audiosim::World& w) {
+    audiosim::Endpoint mic;
+    mic.id = L"{0.0.1.00000000}.{mic-in}";
+    mic.flow = audiosim::kCapture;
+    mic.alias = mic.device = L"mic-in";
+    mic.name = L"麦克风 (USB Mic)";
+    w.endpoints.push_back(mic);
+    return true;
+  }));
+  ASSERT_NE(Start(), nullptr);
+  const std::string cancelDone = "[INFO ] [app] 操作完成 [取消侦听] 结果=成功，当前未侦听";
+  const Lines offCommands = {"/SetListenToThisDevice " + card + " 0", "/SetListenToThisDevice " + bridgeIn + " 0"};
+
+  // Nothing connected yet, and no phone output chosen: the chosen input is the one.
+  SendMessageW(GetDlgItem(window_, kRenderCombo), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+  Click(kCancelButton);
+  ASSERT_TRUE(WaitUntil([&] { return Logged(cancelDone); }, 20000));
+  EXPECT_EQ(Journal(), offCommands);
+  EXPECT_EQ(Status(), L"完成：两条音频路由的侦听均已取消。");
+
+  // Connected on the card, then the microphone picked but not connected: the card still plays
+  // into the bridge, so it is the one switched off.
+  Pick(kRenderCombo, 0);
+  program_->PostCommand(kTrayConnect);
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kConnectDone); }, 30000));
+  Pick(kCaptureCombo, 2);
+  ASSERT_EQ(Setting(varn::kCaptureIdValue), L"DEVICE:{0.0.1.00000000}.{mic-in}");
+  ClearJournal();
+  program_->PostCommand(kTrayCancel);
+  ASSERT_TRUE(WaitUntil([&] {
+    Lines now = program_->LogLines();
+    return IndexOf(now, cancelDone, IndexOf(now, kConnectDone)) != npos;
+  }, 20000));
+  EXPECT_EQ(Journal(), offCommands);
+  Lines log = program_->LogLines();
+  EXPECT_NE(IndexOf(log, "[INFO ] [app] 用户点击「取消连接」" + Utf8(kCardName) + "[" + Utf8(Id(L"card-in")) +
+                             "] / 麦克风 (USB Audio VARN)[" + Utf8(Id(L"bridge-in")) + "]",
+                    IndexOf(log, kConnectDone)),
+            npos);
+  EXPECT_TRUE(WaitUntil([&] { return Enabled(kCancelButton); }, 5000));
+  ExitThroughTray();
+}
+
+TEST_F(ConnectAndCancel, CancelWithoutTheBridgeAsksForIt) {
+  ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
+  ASSERT_NE(Start(), nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return Enabled(kConnectButton) && !Enabled(kCancelButton); }, 5000))
+      << "cancel is greyed without the bridge";
+  program_->PostCommand(kTrayCancel);
+  std::optional<ShownBox> box = CloseNextBox();
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->title, L"VARN 侦听修复");
+  EXPECT_EQ(box->text, L"请选择声卡输入，并确认 USB Audio VARN 已连接。");
+  EXPECT_TRUE(Journal().empty());
+  EXPECT_FALSE(Logged("[INFO ] [work] 任务开始 [取消侦听]"));
+  ExitThroughTray();
+}
+
+}  // namespace
