@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <memory>
 #include <regex>
 #include <string>
@@ -46,6 +47,10 @@ class WatchScenario : public SimulatedWorldTest {
     ASSERT_EQ(FindProgramWindow(), nullptr) << "another instance is still running";
   }
   void TearDown() override {
+    if (HasFailure() && program_) {
+      for (const std::string& line : program_->LogLines()) std::printf("log: %s\n", line.c_str());
+      for (const std::string& line : Journal()) std::printf("journal: %s\n", line.c_str());
+    }
     if (program_ && program_->Running()) {
       program_->PostCommand(kTrayExit);
       program_->WaitForExit();
@@ -180,9 +185,11 @@ TEST_F(WatchScenario, TheCardUnpluggedIsReportedOnceFollowedEveryRunAndReconnect
   EXPECT_TRUE(WaitUntil([&] { return ConnectEnabled(); }, 5000)) << "connectEnabled set again";
   PassTwoRuns();
   EXPECT_EQ(Find("[INFO ] [work] 任务开始 [声卡恢复后重连]", done), kNowhere) << "unavailableHandled cleared";
-  // Windows gave the capture default to the bridge when the card went; the recovery takes it
-  // back before it listens.
-  Lines expected = {"/Disable " + Q(L"bridge-in"), "/Enable " + Q(L"bridge-in"), "/SetDefault " + Q(L"card-in") + " all"};
+  // Windows gave both defaults to the bridge while the card and the phone output were gone;
+  // the recovery takes them back before it listens.
+  Lines expected = {"/Disable " + Q(L"bridge-in"),  "/Enable " + Q(L"bridge-in"),
+                    "/Disable " + Q(L"bridge-out"), "/Enable " + Q(L"bridge-out"),
+                    "/SetDefault " + Q(L"card-in") + " all", "/SetDefault " + Q(L"phone-out") + " all"};
   for (const std::string& line : RoutesOnOnce()) expected.push_back(line);
   EXPECT_EQ(JournalFrom(plugged), expected);
   ExitThroughTrayWithACleanLog();
@@ -374,7 +381,8 @@ TEST_F(WatchScenario, ABusyWorkerDefersTheDecisionToTheFirstIdleRunWhichSeesTheW
   ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
   const size_t started = WaitFor("[INFO ] [work] 任务开始 [默认设备夺回后重连]");
   ASSERT_NE(started, kNowhere);
-  // While it runs: the card goes for good, the phone output goes and comes back.
+  ASSERT_TRUE(WaitUntil([&] { return Count(Journal(), "/SetDefault " + Q(L"phone-out") + " all") == 1; }, 5000));
+  // While it waits for the default: the card goes for good, the phone output goes and comes back.
   ASSERT_EQ(Audiosim(L"unplug card"), 0);
   ASSERT_EQ(Audiosim(L"disable phone-out"), 0);
   ASSERT_NE(WaitFor("[INFO ] [dev] 设备列表发生变化", started), kNowhere) << "a run while busy";
