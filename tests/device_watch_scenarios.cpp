@@ -87,7 +87,8 @@ class WatchScenario : public SimulatedWorldTest {
   void ExitThroughTrayWithACleanLog() {
     program_->PostCommand(kTrayExit);
     EXPECT_EQ(program_->WaitForExit(), 0);
-    const std::regex record(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[(TRACE|INFO |WARN |ERROR)\] \[[a-z]+\] .*)");
+    const std::regex record(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} )"
+                            R"(\[(TRACE|INFO |WARN |ERROR)\] \[[a-z]+\] .*)");
     for (const std::string& line : SplitCrLfLines(ReadBytes(program_->LogPath()))) {
       EXPECT_TRUE(std::regex_match(line, record)) << "not a record: " << line;
     }
