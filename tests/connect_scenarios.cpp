@@ -314,7 +314,7 @@ TEST_F(ConnectAndCancel, CancelSwitchesOffTheInputTheRoutesRunOn) {
   Click(kCancelButton);
   ASSERT_TRUE(WaitUntil([&] { return Logged(cancelDone); }, 20000));
   EXPECT_EQ(Journal(), offCommands);
-  EXPECT_EQ(Status(), L"完成：两条音频路由的侦听均已取消。");
+  EXPECT_TRUE(WaitUntil([&] { return Status() == L"完成：两条音频路由的侦听均已取消。"; }, 5000));
 
   // Connected on the card, then the microphone picked but not connected: the card still plays
   // into the bridge, so it is the one switched off.
