@@ -131,6 +131,7 @@ void OnVolumeGuardTimer() {
 
 LRESULT OnTimer(HWND window, WPARAM timer) {
   switch (timer) {
+    case kTimerDevicePoll: EvaluateDeviceState(); break;
     case kTimerVolumeGuard: OnVolumeGuardTimer(); break;
     case kTimerAutoConnect:
     case kTimerChoiceGuard: KillTimer(window, timer); break;

@@ -1,3 +1,312 @@
-#include "controller/controller.h"
+// The device watchdog: timer 1 runs EvaluateDeviceState every 1500 ms. The program registers
+// for no device notifications, so this poll is how it learns that endpoints came, went, were
+// renumbered, disabled or made the default. A run never touches the routes itself; it reports
+// and hands every route change to the worker. The decisions are in watch_decisions.cpp.
 
-namespace varn {}  // namespace varn
+#include <windows.h>
+
+#include <optional>
+#include <vector>
+
+#include "audio/endpoints.h"
+#include "controller/controller.h"
+#include "controller/watch_decisions.h"
+#include "log/log.h"
+#include "log/text.h"
+#include "routes/route_tasks.h"
+#include "settings/settings.h"
+#include "ui/device_lists.h"
+#include "ui/status.h"
+#include "ui/window_state.h"
+#include "worker/worker.h"
+
+namespace varn {
+
+namespace {
+
+constexpr int kInformationIcon = 1;
+constexpr int kWarningIcon = 2;
+constexpr wchar_t kNone[] = L"(无)";
+
+// The settings of one chosen endpoint that re-recognition reads and rewrites.
+struct ChosenSide {
+  const wchar_t* lastResolvedValue;
+  const wchar_t* nameValue;
+  const wchar_t* choiceValue;
+  const wchar_t* movedFormat;
+};
+constexpr ChosenSide kChosenInput{kLastCaptureResolvedValue, kCaptureNameValue, kCaptureIdValue,
+                                  L"声卡输入端点 ID 变化，按名字认回 旧=%s 新=%s 名字=%s"};
+constexpr ChosenSide kChosenOutput{kLastRenderResolvedValue, kRenderNameValue, kRenderIdValue,
+                                   L"手机输出端点 ID 变化，按名字认回 旧=%s 新=%s 名字=%s"};
+
+// What one run saw. The chosen ids are those after re-recognition.
+struct WatchRun {
+  std::vector<DeviceIdentity> capture;
+  std::vector<DeviceIdentity> render;
+  bool bridgeNow = false;
+  std::wstring chosenInput;
+  std::wstring chosenOutput;
+};
+
+// Set while a default hijack that cannot be reclaimed has been reported, so that a state that
+// can last for hours is logged once, not every 1.5 s.
+bool hopelessHijackReported = false;
+
+// Names count too, and so does entry 0: a new default is a change of the list.
+bool SameEntries(const std::vector<DeviceIdentity>& a, const std::vector<DeviceIdentity>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].id != b[i].id || a[i].name != b[i].name) return false;
+  }
+  return true;
+}
+
+const wchar_t* IdOrNone(const std::optional<DeviceIdentity>& endpoint) {
+  return endpoint ? endpoint->id.c_str() : kNone;
+}
+
+WatchRun ScanEndpoints() {
+  WatchRun run;
+  run.capture = ListEndpoints(kCaptureFlow);
+  run.render = ListEndpoints(kRenderFlow);
+  run.bridgeNow = FindBridge(run.capture).has_value() && FindBridge(run.render).has_value();
+  return run;
+}
+
+// The drop-down lists are refilled from the stored choices, which finds a renumbered endpoint
+// by its saved name.
+void FollowListChanges(const WatchRun& run) {
+  if (SameEntries(run.capture, captureList) && SameEntries(run.render, renderList)) return;
+  LogInfo(L"dev", FormatText(L"设备列表发生变化 录制 %d→%d 项 播放 %d→%d 项", static_cast<int>(captureList.size()),
+                             static_cast<int>(run.capture.size()), static_cast<int>(renderList.size()),
+                             static_cast<int>(run.render.size())));
+  captureList = run.capture;
+  renderList = run.render;
+  FillDeviceCombo(ControlWindow(kCaptureComboId), captureList, ReadSettingString(kCaptureIdValue));
+  FillDeviceCombo(ControlWindow(kRenderComboId), renderList, ReadSettingString(kRenderIdValue));
+}
+
+// Windows gives a device plugged in again as a new instance a new id (and a "2- " name). The
+// routes were built on the old id: while the window believes it still listens, nothing else
+// would rebuild them on the new one. Marking the loss as handled sends the next idle run down
+// the recovery path, which reconnects once.
+std::wstring RecogniseChosenEndpoint(const ChosenSide& side, const std::vector<DeviceIdentity>& list) {
+  const std::wstring last = ReadSettingString(side.lastResolvedValue);
+  const std::optional<DeviceIdentity> entry = FindEndpointByIdOrName(list, last, ReadSettingString(side.nameValue));
+  if (!entry || entry->id == last) return last;
+  LogWarn(L"recov", FormatText(side.movedFormat, last.c_str(), entry->id.c_str(), entry->name.c_str()));
+  WriteSettingString(side.lastResolvedValue, entry->id);
+  WriteSettingString(side.choiceValue, kSavedDevicePrefix + entry->id);
+  if (listeningActive) unavailableHandled = true;
+  return entry->id;
+}
+
+// Only when both sides have been resolved once; until then nothing was chosen that could be
+// lost.
+ChannelState TestChosenChannels(const WatchRun& run) {
+  ChannelState channels;
+  if (run.chosenInput.empty() || run.chosenOutput.empty()) return channels;
+  channels.captureMissing = !IsActiveEndpoint(run.chosenInput, kCaptureFlow);
+  channels.renderMissing = !IsActiveEndpoint(run.chosenOutput, kRenderFlow);
+  return channels;
+}
+
+// As above, but an empty id counts as missing (and not disabled).
+ChannelState ChosenChannelsNow(const WatchRun& run) {
+  ChannelState channels;
+  channels.captureMissing = run.chosenInput.empty() || !IsActiveEndpoint(run.chosenInput, kCaptureFlow);
+  channels.renderMissing = run.chosenOutput.empty() || !IsActiveEndpoint(run.chosenOutput, kRenderFlow);
+  channels.captureDisabled = channels.captureMissing && IsDisabledEndpoint(run.chosenInput, kCaptureFlow);
+  channels.renderDisabled = channels.renderMissing && IsDisabledEndpoint(run.chosenOutput, kRenderFlow);
+  return channels;
+}
+
+// The first run of a loss stops the input's listening silently (so that Windows does not play
+// it somewhere else), says so and raises the window; later runs only keep the status current.
+void ReportUnavailableChannels(const WatchRun& run, ChannelState channels) {
+  channels.captureDisabled = channels.captureMissing && IsDisabledEndpoint(run.chosenInput, kCaptureFlow);
+  channels.renderDisabled = channels.renderMissing && IsDisabledEndpoint(run.chosenOutput, kRenderFlow);
+  const bool wasHandled = unavailableHandled;
+  channelUnavailable = true;
+  connectEnabled = true;
+  const UnavailableNotice notice = DecideUnavailableNotice(channels, run.bridgeNow, wasHandled);
+  if (notice.report) {
+    LogWarn(L"dev", FormatText(L"声卡通道不可用 录制:缺失=%d 被禁用=%d 播放:缺失=%d 被禁用=%d VARN在线=%d 目标录制=%s 目标播放=%s",
+                               channels.captureMissing ? 1 : 0, channels.captureDisabled ? 1 : 0,
+                               channels.renderMissing ? 1 : 0, channels.renderDisabled ? 1 : 0,
+                               run.bridgeNow ? 1 : 0, run.chosenInput.c_str(), run.chosenOutput.c_str()));
+    SubmitStopListen(StopListenIdentity(), false, L"", L"", false, L"", L"", L"", false);
+    unavailableHandled = true;
+    ShowBalloon(notice.balloonTitle, notice.balloonText, kWarningIcon);
+    RestoreMainWindow();
+  }
+  SetStatusText(notice.statusText);
+  UpdateActionButtons();
+}
+
+bool AnyBridgeEndpointDisabled() {
+  return !FindDisabledBridgeId(kRenderFlow).empty() || !FindDisabledBridgeId(kCaptureFlow).empty();
+}
+
+// Each system query is made only where the decision can depend on it.
+DispatchFacts GatherDispatchFacts(const WatchRun& run) {
+  DispatchFacts facts;
+  facts.unavailableHandled = unavailableHandled;
+  facts.bridgeNow = run.bridgeNow;
+  facts.bridgePresent = bridgePresent;
+  if (facts.unavailableHandled) {
+    facts.channelsActive = !run.chosenInput.empty() && !run.chosenOutput.empty() &&
+                           IsActiveEndpoint(run.chosenInput, kCaptureFlow) &&
+                           IsActiveEndpoint(run.chosenOutput, kRenderFlow);
+  }
+  if (!facts.bridgeNow) facts.bridgeDisabled = AnyBridgeEndpointDisabled();
+  return facts;
+}
+
+void ReconnectRecoveredInput(const WatchRun& run) {
+  LogInfo(L"dev", FormatText(L"声卡通道已恢复 录制=%s 播放=%s", run.chosenInput.c_str(), run.chosenOutput.c_str()));
+  bridgePresent = true;
+  captureList = run.capture;
+  renderList = run.render;
+  RefreshDeviceLists();
+  // The flags follow when the task ends: success clears the loss, failure keeps it so that
+  // the next run tries again.
+  SubmitRecoveryConnect(InputRecoveryReconnect, 2, L"声卡已重新连接，正在自动恢复侦听...",
+                        L"完成：声卡已重新连接并恢复侦听。", L"声卡已恢复", L"声卡已重新连接并恢复侦听。",
+                        L"声卡恢复失败", L"请打开程序检查通道选择。", true);
+  UpdateActionButtons();
+}
+
+FlowDefaults ReadFlowDefaults(const std::vector<DeviceIdentity>& list, int flow) {
+  FlowDefaults defaults;
+  defaults.bridge = FindBridge(list);
+  defaults.defaultId = DefaultEndpointId(flow);
+  for (size_t i = 1; i < list.size(); ++i) {
+    if (!defaults.bridge || list[i].id != defaults.bridge->id) defaults.otherActive = true;
+  }
+  return defaults;
+}
+
+void LogHijack(const FlowDefaults& capture, const FlowDefaults& render) {
+  LogWarn(L"dev", FormatText(L"桥接器端点被设为系统默认设备 录制默认=%s 播放默认=%s (桥接器录制=%s 播放=%s)",
+                             capture.defaultId.c_str(), render.defaultId.c_str(), IdOrNone(capture.bridge),
+                             IdOrNone(render.bridge)));
+}
+
+void ReportHopelessHijack(const FlowDefaults& capture, const FlowDefaults& render) {
+  if (hopelessHijackReported) return;
+  hopelessHijackReported = true;
+  LogHijack(capture, render);
+  const bool captureAlone = DefaultCannotMove(capture);
+  const bool renderAlone = DefaultCannotMove(render);
+  const wchar_t* flows = captureAlone && renderAlone ? L"录制和播放" : (captureAlone ? L"录制" : L"播放");
+  LogWarn(L"dev", FormatText(L"%s方向除桥接器外没有其他活动端点，系统无法改选默认设备：不夺回（禁用桥接器端点只会断开路由）",
+                             flows));
+}
+
+bool SubmitDefaultReclaim(const ConnectRequest& request) {
+  return SubmitTask([request](const Progress& progress) { return DefaultReclaimTaskBody(request, progress); },
+                    true, OperationName(DefaultReclaimReconnect));
+}
+
+// Windows may make a bridge endpoint the default (a driver update, a re-plug, a user in the
+// sound settings); then every program's sound goes into the bridge. One reclaim per idle run
+// while it lasts.
+void CheckDefaultHijack(const WatchRun& run) {
+  captureList = run.capture;
+  renderList = run.render;
+  const FlowDefaults capture = ReadFlowDefaults(run.capture, kCaptureFlow);
+  const FlowDefaults render = ReadFlowDefaults(run.render, kRenderFlow);
+  const HijackAction action = DecideHijack(capture, render);
+  if (action == HijackAction::Hopeless) {
+    ReportHopelessHijack(capture, render);
+    return;
+  }
+  hopelessHijackReported = false;
+  if (action == HijackAction::None) return;
+  LogHijack(capture, render);
+  ConnectRequest request;
+  if (BuildConnectRequestFromSelection(request) && SubmitDefaultReclaim(request)) UpdateActionButtons();
+}
+
+void ReconnectReturnedBridge() {
+  LogInfo(L"dev", L"已重新检测到 USB Audio VARN，开始按恢复语义自动重连");
+  bridgePresent = true;
+  RefreshDeviceLists();
+  SetStatusText(L"已检测到 USB Audio VARN，正在恢复侦听...");
+  ShowBalloon(L"VARN 已连接", L"正在自动恢复最后保存的侦听设置。", kInformationIcon);
+  SubmitRecoveryConnect(BridgeReturnReconnect, 3, L"正在恢复最后保存的侦听设置...",
+                        L"完成：两条音频路由已恢复连接并保持侦听。", L"侦听已恢复", L"两条音频路由已恢复连接并保持侦听。",
+                        L"自动恢复失败", L"请打开程序检查上次选择的通道。", true);
+}
+
+// Without the bridge Windows would fall back to playing the rack's sound on the default
+// output: listening on the input goes off.
+void StopInputAfterBridgeLoss() {
+  LogWarn(L"dev", L"VARN 端点从活动列表消失且不在禁用列表 → 判定为「已断开/拔出」，开始连续关闭声卡输入侦听以防声音回退");
+  bridgePresent = false;
+  SubmitStopListen(StopListenIdentity(), true, L"VARN 已断开，已停止声卡输入侦听，等待重新连接...",
+                   L"VARN 已断开，停止侦听失败，请打开程序检查。", true, L"VARN 已断开",
+                   L"已停止声卡输入侦听，不会回退到系统默认播放设备。", L"停止声卡输入侦听失败，请打开程序检查。",
+                   true);
+}
+
+// bridgePresent is left as it is: while the endpoints stay disabled every idle run tries again.
+void EnableDisabledBridge() {
+  LogWarn(L"dev", L"VARN 端点从活动列表消失且存在于禁用列表 → 判定为「被禁用」，尝试启用");
+  SubmitEnableBridgeAndReconnect();
+}
+
+void ActOnDecision(const WatchRun& run, const WatchDecision& decision) {
+  if (decision.branch != WatchBranch::BridgeStays) hopelessHijackReported = false;
+  switch (decision.branch) {
+    case WatchBranch::ChannelsBack: ReconnectRecoveredInput(run); break;
+    case WatchBranch::ChannelsBackNoBridge: SetStatusText(L"声卡已恢复，等待连接 USB Audio VARN..."); break;
+    case WatchBranch::ChannelsStillLost:
+      SetStatusText(LostChannelStatus(ChosenChannelsNow(run)));
+      UpdateActionButtons();
+      break;
+    case WatchBranch::ChannelsAndBridgeLost:
+      SetStatusText(L"未检测到 VARN 和声卡，请连接设备");
+      UpdateActionButtons();
+      break;
+    case WatchBranch::BridgeStays: CheckDefaultHijack(run); break;
+    case WatchBranch::BridgeBack: ReconnectReturnedBridge(); break;
+    case WatchBranch::BridgeUnplugged: StopInputAfterBridgeLoss(); break;
+    case WatchBranch::BridgeDisabled:
+    case WatchBranch::Nothing: break;
+  }
+  if (decision.enableBridge) EnableDisabledBridge();
+}
+
+}  // namespace
+
+void EvaluateDeviceState() {
+  WatchRun run = ScanEndpoints();
+  FollowListChanges(run);
+  run.chosenInput = RecogniseChosenEndpoint(kChosenInput, run.capture);
+  run.chosenOutput = RecogniseChosenEndpoint(kChosenOutput, run.render);
+  // A task is changing the routes: whatever this run saw may be its doing. The next idle run
+  // decides on what it finds then.
+  if (IsWorkerBusy()) return;
+  const ChannelState channels = TestChosenChannels(run);
+  if (channels.captureMissing || channels.renderMissing) {
+    ReportUnavailableChannels(run, channels);
+    return;
+  }
+  ActOnDecision(run, DecideDispatch(GatherDispatchFacts(run)));
+}
+
+// Refused while the worker is busy, rather than queued behind a task that may itself change
+// what is disabled.
+bool SubmitEnableBridgeAndReconnect() {
+  if (IsWorkerBusy()) return false;
+  const bool accepted =
+      SubmitTask([](const Progress& progress) { return EnableBridgeTaskBody(progress); }, true,
+                 OperationName(EnableBridgeEndpoints));
+  if (accepted) UpdateActionButtons();
+  return accepted;
+}
+
+}  // namespace varn
