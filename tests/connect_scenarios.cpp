@@ -14,7 +14,7 @@
 
 #include "settings/settings.h"
 #include "support/program.h"
-#include "support/sim_fixture.h"
+#include "support/program_scenario.h"
 #include "world.h"
 
 using namespace testing_support;
@@ -32,42 +32,6 @@ const std::string kConnectClicked = "[INFO ] [app] 用户点击「立即连接�
 const std::string kConnectStarted = "[INFO ] [work] 任务开始 [手动连接]";
 const std::string kConnectDone = "[INFO ] [app] 操作完成 [手动连接] 结果=成功，当前在侦听";
 
-// A message box of the program as the user sees it.
-struct ShownBox {
-  HWND window = nullptr;
-  std::wstring title;
-  std::wstring text;
-};
-
-std::wstring TextOf(HWND window) {
-  wchar_t text[1024] = {};
-  DWORD_PTR ignored = 0;
-  SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &ignored);
-  return text;
-}
-
-// The system's message box is a dialog whose message text is the static control 0xFFFF.
-std::optional<ShownBox> FindMessageBox(DWORD processId) {
-  struct Search {
-    DWORD processId;
-    HWND found;
-  } search{processId, nullptr};
-  EnumWindows([](HWND candidate, LPARAM data) -> BOOL {
-    auto* search = reinterpret_cast<Search*>(data);
-    wchar_t className[16] = {};
-    DWORD owner = 0;
-    GetWindowThreadProcessId(candidate, &owner);
-    if (owner != search->processId || !IsWindowVisible(candidate) || GetClassNameW(candidate, className, 16) == 0 ||
-        wcscmp(className, L"#32770") != 0) {
-      return TRUE;
-    }
-    search->found = candidate;
-    return FALSE;
-  }, reinterpret_cast<LPARAM>(&search));
-  if (search.found == nullptr) return std::nullopt;
-  return ShownBox{search.found, TextOf(search.found), TextOf(GetDlgItem(search.found, 0xFFFF))};
-}
-
 size_t IndexOf(const Lines& lines, const std::string& text, size_t from = 0) {
   if (from == npos) return npos;
   for (size_t i = from; i < lines.size(); ++i) {
@@ -84,58 +48,16 @@ size_t IndexOfPrefix(const Lines& lines, const std::string& prefix, size_t from 
   return npos;
 }
 
-class ConnectAndCancel : public SimulatedWorldTest {
+class ConnectAndCancel : public ProgramScenario {
  protected:
   void SetUp() override {
-    SimulatedWorldTest::SetUp();
-    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
-    ASSERT_EQ(FindProgramWindow(), nullptr) << "another instance is still running";
+    ProgramScenario::SetUp();
     card = Quoted(Id(L"card-in"));
     phone = Quoted(Id(L"phone-out"));
     bridgeIn = Quoted(Id(L"bridge-in"));
     bridgeOut = Quoted(Id(L"bridge-out"));
   }
-  void TearDown() override {
-    // Only after a failed assertion is the program still there; a box would block its exit.
-    if (program_ && program_->Running()) {
-      if (std::optional<ShownBox> box = FindMessageBox(processId_)) PostMessageW(box->window, WM_COMMAND, IDOK, 0);
-      program_->PostCommand(kTrayExit);
-      program_->WaitForExit();
-    }
-    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
-    SimulatedWorldTest::TearDown();
-  }
 
-  // Starts the program and waits until its window is made: the lists are filled and the
-  // buttons set by then.
-  HWND Start() {
-    program_ = std::make_unique<ProgramRun>(dir);
-    if (!program_->Start()) return nullptr;
-    window_ = program_->WaitForWindow();
-    if (window_ == nullptr || !WaitUntil([&] { return IsWindowVisible(window_) != FALSE; }, 10000)) return nullptr;
-    GetWindowThreadProcessId(window_, &processId_);
-    return window_;
-  }
-
-  // Ends the program as the user does and checks that every line it logged is one record.
-  void ExitThroughTray() {
-    program_->PostCommand(kTrayExit);
-    EXPECT_EQ(program_->WaitForExit(), 0);
-    const std::regex record(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[(TRACE|INFO |WARN |ERROR)\] \[[a-z]+\] .*)");
-    for (const std::string& line : SplitCrLfLines(ReadBytes(program_->LogPath()))) {
-      EXPECT_TRUE(std::regex_match(line, record)) << "not a record: " << line;
-    }
-  }
-
-  // A press of a button as the button itself reports it to the window.
-  void Click(int id) {
-    PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window_, id)));
-  }
-  void Pick(int comboId, int index) {
-    HWND combo = GetDlgItem(window_, comboId);
-    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    SendMessageW(window_, WM_COMMAND, MAKEWPARAM(comboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
-  }
   bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(window_, id)) != FALSE; }
   bool Logged(const std::string& line) const { return IndexOf(program_->LogLines(), line) != npos; }
   std::wstring Status() const { return TextOf(GetDlgItem(window_, 105)); }
@@ -166,9 +88,6 @@ class ConnectAndCancel : public SimulatedWorldTest {
 
   void ClearJournal() { DeleteFileW((dir / L"journal.log").c_str()); }
 
-  std::unique_ptr<ProgramRun> program_;
-  HWND window_ = nullptr;
-  DWORD processId_ = 0;
   std::string card, phone, bridgeIn, bridgeOut;
 };
 
@@ -220,7 +139,7 @@ TEST_F(ConnectAndCancel, ConnectFromTheButtonAndTheTrayBuildsBothRoutesAndRememb
   }, 30000));
   EXPECT_EQ(Journal(), ManualConnectCommands());
   EXPECT_TRUE(WaitUntil([&] { return Enabled(kConnectButton) && Enabled(kCancelButton); }, 5000));
-  ExitThroughTray();
+  ExitThroughTrayWithACleanLog();
 }
 
 TEST_F(ConnectAndCancel, ConnectWithThePhoneOutputGoneSaysSoAndTouchesNothing) {
@@ -246,7 +165,7 @@ TEST_F(ConnectAndCancel, ConnectWithThePhoneOutputGoneSaysSoAndTouchesNothing) {
   EXPECT_EQ(Setting(varn::kCaptureIdValue), Id(L"card-in")) << "nothing saved";
   EXPECT_EQ(Setting(varn::kRenderNameValue), L"");
   EXPECT_EQ(Setting(varn::kLastCaptureResolvedValue), L"");
-  ExitThroughTray();
+  ExitThroughTrayWithACleanLog();
 }
 
 TEST_F(ConnectAndCancel, AFailedConnectShowsItsErrorBox) {
@@ -264,7 +183,7 @@ TEST_F(ConnectAndCancel, AFailedConnectShowsItsErrorBox) {
   EXPECT_TRUE(WaitUntil([&] { return Enabled(kConnectButton) && Enabled(kCancelButton); }, 5000));
   EXPECT_EQ(Setting(varn::kCaptureIdValue), L"DEFAULT") << "the choice is kept even so";
   EXPECT_EQ(Setting(varn::kLastCaptureResolvedValue), L"") << "no endpoint remembered";
-  ExitThroughTray();
+  ExitThroughTrayWithACleanLog();
 }
 
 // A refused connect marks the phone output unavailable, which keeps the muted-input check off.
@@ -290,7 +209,7 @@ TEST_F(ConnectAndCancel, ASuccessfulConnectLiftsTheMarkOfARefusedOne) {
   ASSERT_TRUE(WaitUntil([&] { return Logged(notice); }, 8000));
   Lines log = program_->LogLines();
   EXPECT_LT(IndexOf(log, kConnectDone), IndexOf(log, notice));
-  ExitThroughTray();
+  ExitThroughTrayWithACleanLog();
 }
 
 TEST_F(ConnectAndCancel, CancelSwitchesOffTheInputTheRoutesRunOn) {
@@ -336,7 +255,7 @@ TEST_F(ConnectAndCancel, CancelSwitchesOffTheInputTheRoutesRunOn) {
                     IndexOf(log, kConnectDone)),
             npos);
   EXPECT_TRUE(WaitUntil([&] { return Enabled(kCancelButton); }, 5000));
-  ExitThroughTray();
+  ExitThroughTrayWithACleanLog();
 }
 
 TEST_F(ConnectAndCancel, CancelWithoutTheBridgeAsksForIt) {
@@ -351,7 +270,7 @@ TEST_F(ConnectAndCancel, CancelWithoutTheBridgeAsksForIt) {
   EXPECT_EQ(box->text, L"请选择声卡输入，并确认 USB Audio VARN 已连接。");
   EXPECT_TRUE(Journal().empty());
   EXPECT_FALSE(Logged("[INFO ] [work] 任务开始 [取消侦听]"));
-  ExitThroughTray();
+  ExitThroughTrayWithACleanLog();
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 #include "audio/endpoints.h"
 #include "settings/settings.h"
 #include "support/program.h"
-#include "support/sim_fixture.h"
+#include "support/program_scenario.h"
 
 using namespace testing_support;
 
@@ -39,26 +39,8 @@ std::wstring Wide(const std::string& utf8) {
   return text;
 }
 
-class WatchScenario : public SimulatedWorldTest {
+class WatchScenario : public ProgramScenario {
  protected:
-  void SetUp() override {
-    SimulatedWorldTest::SetUp();
-    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
-    ASSERT_EQ(FindProgramWindow(), nullptr) << "another instance is still running";
-  }
-  void TearDown() override {
-    if (HasFailure() && program_) {
-      for (const std::string& line : program_->LogLines()) std::printf("log: %s\n", line.c_str());
-      for (const std::string& line : Journal()) std::printf("journal: %s\n", line.c_str());
-    }
-    if (program_ && program_->Running()) {
-      program_->PostCommand(kTrayExit);
-      program_->WaitForExit();
-    }
-    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
-    SimulatedWorldTest::TearDown();
-  }
-
   // The card's input and the phone's output chosen and resolved, as a pick leaves them.
   void ChooseCardAndPhone() {
     varn::WriteSettingString(varn::kCaptureIdValue, L"DEVICE:" + Id(L"card-in"));
@@ -69,29 +51,10 @@ class WatchScenario : public SimulatedWorldTest {
     varn::WriteSettingString(varn::kLastRenderResolvedValue, Id(L"phone-out"));
   }
 
-  HWND Start() {
-    program_ = std::make_unique<ProgramRun>(dir);
-    if (!program_->Start()) return nullptr;
-    window_ = program_->WaitForWindow();
-    if (window_ != nullptr && !WaitUntil([&] { return IsWindowVisible(window_) != FALSE; }, 10000)) return nullptr;
-    return window_;
-  }
-
   // Closing only hides the window; a raised window shows again.
   void Hide() {
     PostMessageW(window_, WM_CLOSE, 0, 0);
     ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window_) == FALSE; }, 5000));
-  }
-
-  // Every scenario ends the way a user ends the program, and leaves only records in the log.
-  void ExitThroughTrayWithACleanLog() {
-    program_->PostCommand(kTrayExit);
-    EXPECT_EQ(program_->WaitForExit(), 0);
-    const std::regex record(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} )"
-                            R"(\[(TRACE|INFO |WARN |ERROR)\] \[[a-z]+\] .*)");
-    for (const std::string& line : SplitCrLfLines(ReadBytes(program_->LogPath()))) {
-      EXPECT_TRUE(std::regex_match(line, record)) << "not a record: " << line;
-    }
   }
 
   // The first log line from `from` on that begins with the text (time stamp left off).
@@ -146,9 +109,6 @@ class WatchScenario : public SimulatedWorldTest {
     return WaitUntil([&] { return Status() == text; }, timeoutMs);
   }
   bool ConnectEnabled() const { return IsWindowEnabled(GetDlgItem(window_, kConnectButton)) != FALSE; }
-
-  std::unique_ptr<ProgramRun> program_;
-  HWND window_ = nullptr;
 };
 
 TEST_F(WatchScenario, TheCardUnpluggedIsReportedOnceFollowedEveryRunAndReconnectedOnceWhenBack) {

@@ -11,7 +11,7 @@
 
 #include "settings/settings.h"
 #include "support/program.h"
-#include "support/sim_fixture.h"
+#include "support/program_scenario.h"
 
 using namespace testing_support;
 
@@ -43,46 +43,9 @@ std::wstring WindowText(HWND control) {
   return text;
 }
 
-class WindowLists : public SimulatedWorldTest {
+class WindowLists : public ProgramScenario {
  protected:
-  void SetUp() override {
-    SimulatedWorldTest::SetUp();
-    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
-    ASSERT_EQ(FindProgramWindow(), nullptr) << "another instance is still running";
-  }
-  void TearDown() override {
-    if (program_ && program_->Running()) {
-      program_->PostCommand(205);
-      program_->WaitForExit();
-    }
-    RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
-    SimulatedWorldTest::TearDown();
-  }
-  HWND Start() {
-    program_ = std::make_unique<ProgramRun>(dir);
-    if (!program_->Start()) return nullptr;
-    window_ = program_->WaitForWindow();
-    // The window can be found while it is still being created: its controls and lists are
-    // complete once it is shown.
-    if (window_ != nullptr && !WaitUntil([&] { return IsWindowVisible(window_) != FALSE; }, 10000)) return nullptr;
-    return window_;
-  }
-  HWND Control(int id) const { return GetDlgItem(window_, id); }
-  // Picks an item as the user does: the list changes its selection and tells its parent.
-  void Pick(int comboId, int index) {
-    HWND combo = Control(comboId);
-    SendMessageW(combo, CB_SETCURSEL, index, 0);
-    SendMessageW(window_, WM_COMMAND, MAKEWPARAM(comboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
-  }
   static std::wstring Setting(const wchar_t* name) { return varn::ReadSettingString(name); }
-  size_t LogCount(const std::string& line) const {
-    size_t count = 0;
-    for (const std::string& logged : program_->LogLines()) count += logged == line ? 1 : 0;
-    return count;
-  }
-
-  std::unique_ptr<ProgramRun> program_;
-  HWND window_ = nullptr;
 };
 
 TEST_F(WindowLists, ShowNoBridgeRestoreTheChoiceAfterARenumberingAndSaveOnlyActivePicks) {
@@ -120,6 +83,7 @@ TEST_F(WindowLists, ShowNoBridgeRestoreTheChoiceAfterARenumberingAndSaveOnlyActi
   ASSERT_EQ(Audiosim(L"unplug phone"), 0);
   Pick(kRenderCombo, 1);
   EXPECT_EQ(Setting(varn::kRenderIdValue), L"DEFAULT");
+  ExitThroughTrayWithACleanLog();
 }
 
 TEST_F(WindowLists, AutostartFollowsTheBoxAndTheTrayAndStoresThePicks) {
@@ -145,6 +109,7 @@ TEST_F(WindowLists, AutostartFollowsTheBoxAndTheTrayAndStoresThePicks) {
   EXPECT_EQ(Setting(varn::kCaptureIdValue), L"DEFAULT");
   EXPECT_EQ(Setting(varn::kRenderIdValue), L"DEFAULT");
   EXPECT_EQ(LogCount("[INFO ] [app] 托盘菜单切换开机自启 → 开"), 0u) << "the box logs no line";
+  ExitThroughTrayWithACleanLog();
 }
 
 TEST_F(WindowLists, AMutedInputIsReportedOncePerMuteEpisode) {
@@ -164,6 +129,7 @@ TEST_F(WindowLists, AMutedInputIsReportedOncePerMuteEpisode) {
   Sleep(5500);
   ASSERT_EQ(Audiosim(L"mute card-in"), 0);
   EXPECT_TRUE(WaitUntil([&] { return LogCount(notice) == 2; }, 8000));
+  ExitThroughTrayWithACleanLog();
 }
 
 }  // namespace

@@ -1,0 +1,95 @@
+#include "support/program_scenario.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <regex>
+
+#include "settings/settings.h"
+
+namespace testing_support {
+
+std::wstring TextOf(HWND window) {
+  wchar_t text[1024] = {};
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &ignored);
+  return text;
+}
+
+std::optional<ShownBox> FindMessageBox(DWORD processId) {
+  struct Search {
+    DWORD processId;
+    HWND found;
+  } search{processId, nullptr};
+  EnumWindows([](HWND candidate, LPARAM data) -> BOOL {
+    auto* search = reinterpret_cast<Search*>(data);
+    wchar_t className[16] = {};
+    DWORD owner = 0;
+    GetWindowThreadProcessId(candidate, &owner);
+    if (owner != search->processId || !IsWindowVisible(candidate) || GetClassNameW(candidate, className, 16) == 0 ||
+        wcscmp(className, L"#32770") != 0) {
+      return TRUE;
+    }
+    search->found = candidate;
+    return FALSE;
+  }, reinterpret_cast<LPARAM>(&search));
+  if (search.found == nullptr) return std::nullopt;
+  return ShownBox{search.found, TextOf(search.found), TextOf(GetDlgItem(search.found, 0xFFFF))};
+}
+
+void ProgramScenario::SetUp() {
+  SimulatedWorldTest::SetUp();
+  RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
+  ASSERT_EQ(FindProgramWindow(), nullptr) << "another instance is still running";
+}
+
+void ProgramScenario::TearDown() {
+  if (HasFailure() && program_) {
+    for (const std::string& line : program_->LogLines()) std::printf("log: %s\n", line.c_str());
+    for (const std::string& line : Journal()) std::printf("journal: %s\n", line.c_str());
+  }
+  if (program_ && program_->Running()) {
+    // A box would block the exit.
+    if (std::optional<ShownBox> box = FindMessageBox(processId_)) PostMessageW(box->window, WM_COMMAND, IDOK, 0);
+    program_->PostCommand(kTrayExitCommand);
+    program_->WaitForExit();
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
+  SimulatedWorldTest::TearDown();
+}
+
+HWND ProgramScenario::Start(const std::wstring& arguments) {
+  program_ = std::make_unique<ProgramRun>(dir);
+  if (!program_->Start(arguments)) return nullptr;
+  window_ = program_->WaitForWindow();
+  // The window can be found while it is still being made.
+  if (window_ == nullptr || !WaitUntil([&] { return IsWindowVisible(window_) != FALSE; }, 10000)) return nullptr;
+  GetWindowThreadProcessId(window_, &processId_);
+  return window_;
+}
+
+void ProgramScenario::ExitThroughTrayWithACleanLog() {
+  program_->PostCommand(kTrayExitCommand);
+  EXPECT_EQ(program_->WaitForExit(), 0);
+  const std::regex record(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[(TRACE|INFO |WARN |ERROR)\] \[[a-z]+\] .*)");
+  for (const std::string& line : SplitCrLfLines(ReadBytes(program_->LogPath()))) {
+    EXPECT_TRUE(std::regex_match(line, record)) << "not a record: " << line;
+  }
+}
+
+void ProgramScenario::Click(int id) {
+  PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
+}
+
+void ProgramScenario::Pick(int comboId, int index) {
+  HWND combo = Control(comboId);
+  SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  SendMessageW(window_, WM_COMMAND, MAKEWPARAM(comboId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+}
+
+size_t ProgramScenario::LogCount(const std::string& line) const {
+  size_t count = 0;
+  for (const std::string& logged : program_->LogLines()) count += logged == line ? 1 : 0;
+  return count;
+}
+
+}  // namespace testing_support

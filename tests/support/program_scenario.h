@@ -1,0 +1,56 @@
+#pragma once
+// A scenario on the real program: a fresh simulated world and an empty settings key, the
+// program started from its own folder and driven as a user drives it, and at the end the exit
+// through the tray with a log that holds nothing but records.
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/program.h"
+#include "support/sim_fixture.h"
+
+namespace testing_support {
+
+// A message box of the program as the user sees it.
+struct ShownBox {
+  HWND window = nullptr;
+  std::wstring title;
+  std::wstring text;
+};
+// The text of a window of another process.
+std::wstring TextOf(HWND window);
+// The program's message box that is shown now (a dialog whose message is control 0xFFFF).
+std::optional<ShownBox> FindMessageBox(DWORD processId);
+
+class ProgramScenario : public SimulatedWorldTest {
+ protected:
+  static constexpr int kTrayExitCommand = 205;
+
+  void SetUp() override;
+  // A program that is still running (after a failed assertion) is ended; on failure its log
+  // and the tool's journal are printed.
+  void TearDown() override;
+
+  // Starts the program and waits until its window is shown: its lists are filled and its
+  // buttons set by then. Null when no window came.
+  HWND Start(const std::wstring& arguments = L"");
+  // Ends the program as the user does and checks that every line it logged is one record.
+  void ExitThroughTrayWithACleanLog();
+
+  HWND Control(int id) const { return GetDlgItem(window_, id); }
+  // A press of a button as the button itself reports it to the window.
+  void Click(int id);
+  // A pick in a drop-down list: the list changes its selection and tells its parent.
+  void Pick(int comboId, int index);
+  size_t LogCount(const std::string& line) const;
+
+  std::unique_ptr<ProgramRun> program_;
+  HWND window_ = nullptr;
+  DWORD processId_ = 0;
+};
+
+}  // namespace testing_support
