@@ -127,16 +127,16 @@ void CreateMainControls(HWND window) {
   face.darkBrush.reset(CreateSolidBrush(kDarkHeader));
   HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
   for (size_t i = 0; i < kControlCount; ++i) {
-    const ControlSpec& spec = kControls[i];
-    HWND control = CreateWindowExW(0, spec.className, spec.text, spec.style, spec.x, spec.y, spec.width,
-                                   spec.height, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)),
+    const ControlSpec& row = kControls[i];
+    HWND control = CreateWindowExW(0, row.className, row.text, row.style, row.x, row.y, row.width,
+                                   row.height, window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(row.id)),
                                    instance, nullptr);
     face.controls[i] = control;
     if (control == nullptr) continue;
     SetWindowSubclass(control, PassContextMenuToParent, kContextMenuSubclassId, 0);
     // A subclass of its own rather than a replaced window procedure: the two subclasses of a
     // list then work whichever is installed first.
-    if (spec.id == kCaptureComboId || spec.id == kRenderComboId) {
+    if (row.id == kCaptureComboId || row.id == kRenderComboId) {
       SetWindowSubclass(control, SwallowMouseWheel, kWheelFilterSubclassId, 0);
     }
   }
@@ -165,9 +165,9 @@ void CreateFonts() {
 void LayoutControls() {
   for (size_t i = 0; i < kControlCount; ++i) {
     if (face.controls[i] == nullptr) continue;
-    const ControlSpec& spec = kControls[i];
-    SetWindowPos(face.controls[i], nullptr, Scaled(spec.x), Scaled(spec.y), Scaled(spec.width),
-                 Scaled(spec.height), SWP_NOZORDER | SWP_NOACTIVATE);
+    const ControlSpec& row = kControls[i];
+    SetWindowPos(face.controls[i], nullptr, Scaled(row.x), Scaled(row.y), Scaled(row.width),
+                 Scaled(row.height), SWP_NOZORDER | SWP_NOACTIVATE);
   }
 }
 
