@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "audio/endpoints.h"
+#include "routes/guard_tasks.h"
 #include "routes/route_tasks.h"
 #include "settings/settings.h"
 #include "support/sim_fixture.h"
+#include "world.h"
 
 using namespace testing_support;
 using varn::DeviceIdentity;
@@ -267,6 +269,39 @@ TEST_F(RouteTasks, EnableBridgeAndAMissingTool) {
   ASSERT_EQ(Audiosim(L"disable bridge-out"), 0);
   EXPECT_FALSE(varn::EnableBridgeTaskBody(progress).ok);
   EXPECT_FALSE(LogLinesContaining("辅助程序 SoundVolumeView.exe 缺失").empty());
+}
+
+}  // namespace
+
+namespace {
+
+// The volume guard on the simulated world: both bridge endpoints back to full volume and
+// unmuted, the input raised but its mute left to the user, the enhancements switched off, and
+// what was corrected as one notice.
+TEST_F(RouteTasks, TheVolumeGuardHoldsTheBridgeAndTheInputButLeavesTheInputsMuteAlone) {
+  for (const wchar_t* change : {L"volume bridge-out 0.4", L"mute bridge-in", L"volume card-in 0.5", L"mute card-in",
+                                L"effects bridge-out on"}) {
+    ASSERT_EQ(Audiosim(change), 0) << Utf8(change);
+  }
+  varn::WorkerOutcome outcome = varn::VolumeGuardTaskBody(cardIn.id, bridgeIn.id, bridgeOut.id, progress);
+  EXPECT_EQ(outcome.op, varn::VolumeGuard);
+  EXPECT_TRUE(outcome.ok);
+  EXPECT_FALSE(outcome.updateStatus);
+  EXPECT_EQ(outcome.noticeText,
+            L"音量守护已自动校正：声卡输入音量→100%、VARN录制 音量/静音→正常、VARN播放 音量/静音→正常");
+  audiosim::World world;
+  ASSERT_TRUE(audiosim::LoadWorld(world));
+  const audiosim::Endpoint& input = *audiosim::FindEndpoint(world, L"card-in");
+  EXPECT_GT(input.volume, 0.999);
+  EXPECT_TRUE(input.mute) << "the input's mute is the user's";
+  EXPECT_FALSE(audiosim::FindEndpoint(world, L"bridge-in")->mute);
+  EXPECT_GT(audiosim::FindEndpoint(world, L"bridge-out")->volume, 0.999);
+  EXPECT_FALSE(audiosim::FindEndpoint(world, L"bridge-out")->effectsOn);
+
+  // Nothing to correct: no notice. An empty id is skipped.
+  outcome = varn::VolumeGuardTaskBody(cardIn.id, L"", bridgeOut.id, progress);
+  EXPECT_TRUE(outcome.noticeText.empty());
+  EXPECT_TRUE(Journal().empty()) << "the guard never runs the sound tool";
 }
 
 }  // namespace

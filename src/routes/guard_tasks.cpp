@@ -1,0 +1,61 @@
+#include "routes/guard_tasks.h"
+
+#include <windows.h>
+
+#include "audio/volume.h"
+#include "log/log.h"
+#include "log/text.h"
+#include "routes/tool_runner.h"
+
+namespace varn {
+
+namespace {
+
+constexpr ULONGLONG kHeartbeatIntervalMs = 300000;
+// Tick of the last "still running" line; starting at 0, the first guard run writes one as soon
+// as the system has been up for five minutes. Only the worker thread touches it.
+ULONGLONG lastHeartbeatTick = 0;
+
+const wchar_t* OrNone(const std::wstring& id) { return id.empty() ? L"(无)" : id.c_str(); }
+
+// Adds the entry when the endpoint needed a correction and reached its target; an attempt that
+// fell short is reported by its own WARN line, not here.
+void HoldAtFullVolume(const std::wstring& id, bool unmute, const wchar_t* entry, std::wstring& corrections) {
+  if (id.empty()) return;
+  bool attempted = false;
+  if (!EnforceEndpointVolume(id, unmute, &attempted, &IsShutdownSignalled) || !attempted) return;
+  if (!corrections.empty()) corrections += L"、";
+  corrections += entry;
+}
+
+}  // namespace
+
+WorkerOutcome VolumeGuardTaskBody(const std::wstring& input, const std::wstring& bridgeCapture,
+                                  const std::wstring& bridgeRender, const Progress&) {
+  WorkerOutcome outcome;
+  outcome.op = VolumeGuard;
+  outcome.updateStatus = false;
+  try {
+    ULONGLONG now = GetTickCount64();
+    if (now - lastHeartbeatTick >= kHeartbeatIntervalMs) {
+      lastHeartbeatTick = now;
+      LogInfo(L"guard", FormatText(L"音量守护运行中 巡检目标 声卡输入=%s 录制=%s 播放=%s", OrNone(input),
+                                   OrNone(bridgeCapture), OrNone(bridgeRender)));
+    }
+    std::wstring corrections;
+    HoldAtFullVolume(input, false, L"声卡输入音量→100%", corrections);
+    HoldAtFullVolume(bridgeCapture, true, L"VARN录制 音量/静音→正常", corrections);
+    HoldAtFullVolume(bridgeRender, true, L"VARN播放 音量/静音→正常", corrections);
+    if (!corrections.empty()) outcome.noticeText = L"音量守护已自动校正：" + corrections;
+    for (const std::wstring* id : {&input, &bridgeCapture, &bridgeRender}) {
+      if (!id->empty()) DisableEndpointEnhancements(*id, &IsShutdownSignalled);
+    }
+  } catch (...) {
+    // Only an allocation can fail here; the guard runs again in five seconds.
+    LogError(L"work", FormatText(L"任务内部错误 [%s]", OperationName(VolumeGuard)));
+  }
+  outcome.ok = true;
+  return outcome;
+}
+
+}  // namespace varn
