@@ -1,0 +1,37 @@
+#pragma once
+// The logon task that starts the program hidden in the tray with "--startup", and the old
+// per-user Run entry it replaces. Everything here runs schtasks.exe and waits for it, so it
+// belongs on the worker thread.
+
+#include <windows.h>
+
+#include <string>
+
+namespace varn {
+
+constexpr wchar_t kAutostartTaskName[] = L"VARN Audio Bridge Startup";
+constexpr std::uint32_t kSchtasksLimitMs = 15000;
+
+// The query command line; the task counts as present exactly when it exits with code 0.
+std::wstring AutostartQueryCommand();
+std::wstring AutostartDeleteCommand();
+// The create command line for a task definition file.
+std::wstring AutostartCreateCommand(const std::wstring& definitionPath);
+// The task definition (XML text, without its byte-order mark) for a program path.
+std::wstring AutostartTaskDefinition(const std::wstring& programPath);
+
+bool IsAutostartTaskPresent();
+// Removes the old Run entry, then creates or deletes the task; true when the wanted state was
+// reached. Creating refuses a program that someone other than an administrator could replace.
+bool ConfigureAutostart(bool enable);
+// Brings the task in line with the wanted state and reports whether it exists afterwards.
+// refusedAsUnsafe (may be null) is set when a wanted task was not created because the
+// program's folder or files can be changed by an ordinary user.
+bool AlignAutostart(bool wanted, bool* refusedAsUnsafe);
+
+// True when only administrators, SYSTEM and TrustedInstaller may change what the descriptor
+// protects: no allow entry grants a write, delete or rights change to anyone else, the DACL is
+// present, and the owner is one of those three.
+bool OnlyAdministratorsCanWrite(PSECURITY_DESCRIPTOR descriptor);
+
+}  // namespace varn
