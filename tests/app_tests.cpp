@@ -9,6 +9,7 @@
 
 #include "app/app.h"
 #include "app/tray.h"
+#include "diagnostics/version.h"
 #include "support/program.h"
 #include "support/test_support.h"
 

@@ -6,41 +6,6 @@ namespace varn {
 
 AppState app;
 
-namespace {
-
-constexpr DWORD kProgramPathChars = 32768;
-
-std::wstring ReadVersionValue(const wchar_t* name) {
-  wchar_t buffer[512];  // 1024 bytes
-  DWORD bytes = sizeof(buffer);
-  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", name,
-                   RRF_RT_REG_SZ, nullptr, buffer, &bytes) != ERROR_SUCCESS) {
-    return std::wstring();
-  }
-  return buffer;
-}
-
-}  // namespace
-
-std::wstring GetProgramPath() {
-  std::wstring path(kProgramPathChars, L'\0');
-  DWORD length = GetModuleFileNameW(nullptr, path.data(), kProgramPathChars);
-  path.resize(length < kProgramPathChars ? length : 0);
-  return path;
-}
-
-std::wstring FormatOsVersion(const std::wstring& product, const std::wstring& displayVersion,
-                             const std::wstring& build, const std::wstring& ubr) {
-  std::wstring text = product + L" " + displayVersion + L" (build " + build;
-  if (!ubr.empty()) text += L"." + ubr;
-  return text + L")";
-}
-
-std::wstring OsVersionText() {
-  return FormatOsVersion(ReadVersionValue(L"ProductName"), ReadVersionValue(L"DisplayVersion"),
-                         ReadVersionValue(L"CurrentBuild"), ReadVersionValue(L"UBR"));
-}
-
 bool IsStartupCommandLine(const wchar_t* commandLine) {
   return commandLine != nullptr && wcsstr(commandLine, L"--startup") != nullptr;
 }

@@ -14,8 +14,6 @@ namespace varn {
 constexpr wchar_t kMainWindowClass[] = L"VARNListenFixWindow";
 constexpr wchar_t kWindowTitle[] = L"泽沃尼亚音频无损转换器桥接软件 V7.3";
 constexpr wchar_t kInstanceMutexName[] = L"Local\\VARNListenFix.SingleInstance";
-constexpr wchar_t kVersionText[] = L"7.3";
-constexpr wchar_t kFileVersionText[] = L"7.3.0.0";
 constexpr int kClientWidth96 = 620;
 constexpr int kClientHeight96 = 332;
 constexpr DWORD kMainWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -48,12 +46,6 @@ extern AppState app;
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Full path of the running program file.
-std::wstring GetProgramPath();
-// "ProductName DisplayVersion (build CurrentBuild[.UBR])" from the registry.
-std::wstring OsVersionText();
-std::wstring FormatOsVersion(const std::wstring& product, const std::wstring& displayVersion,
-                             const std::wstring& build, const std::wstring& ubr);
 // "--startup" anywhere in the command line, case-sensitive.
 bool IsStartupCommandLine(const wchar_t* commandLine);
 // The main window's outer rectangle for a DPI, centred in the work area.

@@ -6,7 +6,9 @@
 #include <objbase.h>
 
 #include "app/app.h"
+#include "diagnostics/version.h"
 #include "log/log.h"
+#include "log/path.h"
 #include "log/scoped_handles.h"
 #include "log/text.h"
 #include "routes/tool_runner.h"

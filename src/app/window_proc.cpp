@@ -92,6 +92,7 @@ LRESULT OnCommand(HWND window, WPARAM wParam) {
     case kCmdTrayAutostart: AutostartToggled(true); break;
     case kCmdTrayConnect: OnConnectCommand(true); break;
     case kCmdTrayCancel: StartCancel(); break;
+    case kCmdExportDiagnostics: ExportDiagnostics(); break;
     case kConnectButtonId:
       if (HIWORD(wParam) == BN_CLICKED) OnConnectCommand(true);
       break;

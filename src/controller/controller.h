@@ -33,6 +33,10 @@ void SubmitStopListen(const DeviceIdentity& input, bool updateStatus, const std:
                       const std::wstring& successBalloonText, const std::wstring& failureBalloonText,
                       bool showWindow);
 
+// "导出诊断日志到桌面" from the tray or the window's menu: the export task, unless the worker
+// is busy (then a box says so).
+void ExportDiagnostics();
+
 // The watchdog, run by timer 1 every 1500 ms.
 void EvaluateDeviceState();
 // Enables disabled bridge endpoints on the worker; true when the task was accepted.

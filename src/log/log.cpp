@@ -118,27 +118,6 @@ bool RotateIfLarge() {
   return true;
 }
 
-// One event is one line, whatever text it carries: a device name or a command line with a
-// line break in it must not be able to start a record of its own (a forged "[ERROR]" line in
-// the log a user sends in). Breaks become the separator the status line uses, every other
-// control character U+FFFD. Tabs stay.
-std::wstring OneRecordLine(const std::wstring& message) {
-  std::wstring line;
-  line.reserve(message.size());
-  for (size_t i = 0; i < message.size(); ++i) {
-    wchar_t c = message[i];
-    if (c == L'\r' || c == L'\n') {
-      if (c == L'\r' && i + 1 < message.size() && message[i + 1] == L'\n') ++i;
-      line += L" ｜ ";
-    } else if ((c < 0x20 && c != L'\t') || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
-      line += static_cast<wchar_t>(0xFFFD);
-    } else {
-      line += c;
-    }
-  }
-  return line;
-}
-
 void AppendRecord(const std::string& bytes) {
   ScopedExclusiveLock scope(lock);
   if (state.lineCounter >= kLinesPerRotationCheck) {
@@ -188,7 +167,7 @@ void WriteLog(int level, const wchar_t* tag, const std::wstring& message) {
                                    now.wSecond, now.wMilliseconds, LogLevelName(level),
                                    tag != nullptr ? tag : L"app");
   if (record.size() > 127) record.resize(127);
-  record += OneRecordLine(message);
+  record += OneLineText(message);
   record += L"\r\n";
   std::string bytes = Utf16ToUtf8(record);
   if (bytes.empty()) return;

@@ -5,8 +5,16 @@
 namespace varn {
 
 namespace {
+constexpr DWORD kProgramPathChars = 32768;
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 }  // namespace
+
+std::wstring GetProgramPath() {
+  std::wstring path(kProgramPathChars, L'\0');
+  DWORD length = GetModuleFileNameW(nullptr, path.data(), kProgramPathChars);
+  path.resize(length < kProgramPathChars ? length : 0);
+  return path;
+}
 
 std::wstring ParentDirectory(const std::wstring& path) {
   size_t slash = path.find_last_of(L"\\/");

@@ -5,6 +5,9 @@
 
 namespace varn {
 
+// Full path of the running program file; empty when it does not fit 32768 characters.
+std::wstring GetProgramPath();
+
 // The path without its last element; trailing separators are not kept, except the one of a
 // drive root. Empty when the path has no separator.
 std::wstring ParentDirectory(const std::wstring& path);

@@ -43,6 +43,27 @@ std::wstring FormatErrorCode(std::uint32_t code) {
   return FormatText(L"0x%08lX(%s)", static_cast<unsigned long>(code), text.c_str());
 }
 
+// One event is one line, whatever text it carries: a device name or a command line with a
+// line break in it must not be able to start a record of its own (a forged "[ERROR]" line in
+// the log or the diagnostics file a user sends in). Breaks become the separator the status
+// line uses, every other control character U+FFFD. Tabs stay.
+std::wstring OneLineText(const std::wstring& text) {
+  std::wstring line;
+  line.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    wchar_t c = text[i];
+    if (c == L'\r' || c == L'\n') {
+      if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+      line += L" ｜ ";
+    } else if ((c < 0x20 && c != L'\t') || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+      line += static_cast<wchar_t>(0xFFFD);
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}
+
 // Written by hand rather than through WideCharToMultiByte: what the system does with a lone
 // surrogate differs between Windows versions, and a log line must never carry invalid bytes.
 std::string Utf16ToUtf8(const std::wstring& text) {

@@ -16,6 +16,10 @@ std::wstring FormatText(const wchar_t* format, ...);
 // system has no text.
 std::wstring FormatErrorCode(std::uint32_t code);
 
+// The text as one line: a line break (CR LF, CR or LF) becomes " ｜ ", any other control
+// character U+FFFD; tabs stay.
+std::wstring OneLineText(const std::wstring& text);
+
 // UTF-8 form of a UTF-16 text. An unpaired surrogate becomes U+FFFD, so the result is always
 // valid UTF-8.
 std::string Utf16ToUtf8(const std::wstring& text);

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "ui/snapshot_input.h"
+#include "diagnostics/snapshot_input.h"
 
 namespace varn {
 

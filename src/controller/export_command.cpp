@@ -1,0 +1,44 @@
+// The tray's "导出诊断日志到桌面": the window's state is copied here, on the window thread,
+// and everything slow (reading the logs, asking Core Audio and schtasks.exe, writing the file)
+// happens in the task.
+
+#include "controller/controller.h"
+
+#include <windows.h>
+
+#include "diagnostics/export.h"
+#include "log/path.h"
+#include "ui/status.h"
+#include "ui/window_state.h"
+#include "worker/worker.h"
+
+namespace varn {
+
+namespace {
+
+constexpr wchar_t kExportTitle[] = L"导出诊断包";
+
+void ExportInfoBox(const wchar_t* text) {
+  MessageBoxW(windowState.mainWindow, text, kExportTitle, MB_OK | MB_ICONINFORMATION);
+}
+
+}  // namespace
+
+void ExportDiagnostics() {
+  if (IsWorkerBusy()) {
+    ExportInfoBox(L"程序正在执行其他操作，请稍后再试。");
+    return;
+  }
+  SnapshotInput input = CaptureWindowState();
+  std::wstring programPath = GetProgramPath();
+  WorkerTask task = [input, programPath](const Progress& progress) {
+    return ExportDiagnosticsTaskBody(input, programPath, progress);
+  };
+  if (!SubmitTask(std::move(task), true, kExportTitle)) {
+    ExportInfoBox(L"程序正忙，请稍后再试。");
+    return;
+  }
+  UpdateActionButtons();
+}
+
+}  // namespace varn

@@ -1,0 +1,32 @@
+#pragma once
+// The diagnostics file: every log file, oldest first, behind a short reading guide and
+// followed by a fresh environment snapshot, written as one UTF-8 file to the user's desktop.
+// The worker side only; the window thread submits it (controller/export_command.cpp).
+
+#include <cstddef>
+#include <string>
+
+#include "diagnostics/snapshot_input.h"
+#include "worker/worker.h"
+
+namespace varn {
+
+// How much of one log file goes into the export; a log is rotated at 4 MiB, so only a file
+// that something else grew or put there comes near it.
+constexpr size_t kExportReadLimitBytes = 16 * 1024 * 1024;
+
+// The reading guide in front of the logs, each line ending in "\r\n".
+std::wstring BuildExportHeader(const std::wstring& programPath, int logFileCount);
+// At most kExportReadLimitBytes of a plain file with a single name, read while others may
+// write, rename or delete it. False for anything else (a directory, a link, a hard-linked
+// file) or when it cannot be opened or read.
+bool ReadFileBytes(const std::wstring& path, std::string& bytes);
+// Creates the file, which must not exist yet, and writes the UTF-8 byte-order mark and the
+// bytes. True only when everything reached the file; a file left half written is removed.
+bool WriteExportFile(const std::wstring& path, const std::string& utf8);
+
+// The export task: writes "VARN日志-YYYYMMDD-HHMMSS.txt" on the desktop and says how it went.
+WorkerOutcome ExportDiagnosticsTaskBody(const SnapshotInput& input, const std::wstring& programPath,
+                                        const Progress& progress);
+
+}  // namespace varn
