@@ -27,6 +27,11 @@ bool SubmitRecoveryConnect(int kind, int mode, const std::wstring& progressText,
                            bool showBalloon);
 // "取消连接" from the button or the tray; true when the task was submitted.
 bool StartCancel();
+// The volume guard was handed to the worker; a connect or cancel the user asks for while it
+// runs waits for its outcome instead of being refused.
+void NoteGuardRunning();
+// The guard's outcome came in: carries out a connect or cancel that waited for it.
+void OnGuardDone();
 // Switches listening on the sound card input off three times in a row, on the worker.
 void SubmitStopListen(const DeviceIdentity& input, bool updateStatus, const std::wstring& successStatus,
                       const std::wstring& failureStatus, bool showBalloon, const std::wstring& balloonTitle,
