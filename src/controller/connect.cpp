@@ -28,20 +28,6 @@ constexpr int kWarningIcon = 2;
 constexpr int kManualConnectCount = 2;
 constexpr int kStopListenPasses = 3;
 
-enum class WaitingAction { None, Connect, Cancel };
-
-// The guard holds the worker for a moment every five seconds and, being quiet, leaves the
-// buttons enabled. A click that lands in that moment would otherwise be dropped without a
-// word; it waits for the guard's outcome instead, the latest click winning.
-bool guardRunning = false;
-WaitingAction waitingAction = WaitingAction::None;
-
-bool WaitForGuard(WaitingAction action) {
-  if (!guardRunning) return false;
-  waitingAction = action;
-  return true;
-}
-
 void WarningBox(const wchar_t* text, const wchar_t* title) {
   MessageBoxW(windowState.mainWindow, text, title, MB_OK | MB_ICONWARNING);
 }
@@ -102,7 +88,7 @@ DeviceIdentity Named(DeviceIdentity identity) {
 bool OnConnectCommand(bool interactive) {
   // No word while busy: the button is greyed then, and the tray item simply does nothing.
   if (IsWorkerBusy()) {
-    WaitForGuard(WaitingAction::Connect);
+    RunAfterGuard(GuardWaiter::RouteAction, [] { OnConnectCommand(true); });
     return false;
   }
   ConnectRequest request;
@@ -169,7 +155,7 @@ bool SubmitRecoveryConnect(int kind, int mode, const std::wstring& progressText,
 // nothing was ever connected.
 bool StartCancel() {
   if (IsWorkerBusy()) {
-    WaitForGuard(WaitingAction::Cancel);
+    RunAfterGuard(GuardWaiter::RouteAction, [] { StartCancel(); });
     return false;
   }
   const int captureIndex = SelectedDeviceItem(kCaptureComboId);
@@ -199,16 +185,6 @@ void SubmitStopListen(const DeviceIdentity& input, bool updateStatus, const std:
                                   balloonTitle, successBalloonText, failureBalloonText, showWindow};
   SubmitTask([request](const Progress& progress) { return StopListenTaskBody(request, progress); }, true,
              L"连续关闭声卡输入侦听");
-}
-
-void NoteGuardRunning() { guardRunning = true; }
-
-void OnGuardDone() {
-  guardRunning = false;
-  const WaitingAction action = waitingAction;
-  waitingAction = WaitingAction::None;
-  if (action == WaitingAction::Connect) OnConnectCommand(true);
-  if (action == WaitingAction::Cancel) StartCancel();
 }
 
 }  // namespace varn

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,11 @@ std::wstring SelectedInputId() {
   if (index < 0) return std::wstring();
   return ResolveSelection(captureList, index, kCaptureFlow).id;
 }
+
+// The guard holds the worker for a moment every five seconds and, being quiet, leaves the
+// buttons enabled. A click that lands in that moment would otherwise be lost without a word.
+bool guardRunning = false;
+std::function<void()> afterGuard[static_cast<size_t>(GuardWaiter::Count)];
 
 std::wstring BridgeId(const std::vector<DeviceIdentity>& list) {
   const std::optional<DeviceIdentity> bridge = FindBridge(list);
@@ -62,6 +68,31 @@ void ApplyInitialState() {
   }
   if (!IsLogEnabled()) {
     ShowBalloon(L"无法写入日志文件", L"程序目录和用户目录都写不进去，本次运行不会产生日志。", kWarningIcon);
+  }
+}
+
+void SubmitStartupSync(bool enable) {
+  if (SubmitTask([enable](const Progress& progress) { return AutostartSyncTaskBody(enable, progress); }, true,
+                 L"开机自启对齐")) {
+    return;
+  }
+  RunAfterGuard(GuardWaiter::AutostartSync, [enable] { SubmitStartupSync(enable); });
+}
+
+bool RunAfterGuard(GuardWaiter waiter, std::function<void()> action) {
+  if (!guardRunning) return false;
+  afterGuard[static_cast<size_t>(waiter)] = std::move(action);
+  return true;
+}
+
+void NoteGuardRunning() { guardRunning = true; }
+
+void OnGuardDone() {
+  guardRunning = false;
+  for (std::function<void()>& waiting : afterGuard) {
+    std::function<void()> action = std::move(waiting);
+    waiting = nullptr;
+    if (action) action();
   }
 }
 

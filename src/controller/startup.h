@@ -9,6 +9,9 @@ namespace varn {
 // exist already: the notices are balloons on it.
 void ApplyInitialState();
 
+// Has the worker bring the logon task in line with the user's choice; the outcome then shows
+// what the system really has. Dropped when the worker is busy.
+void SubmitStartupSync(bool enable);
 // Has the worker raise the sound card input and both bridge endpoints to full volume, unmute
 // the bridge and switch enhancements off. Skipped while the worker is busy; a quiet task that
 // writes no start and end lines.
