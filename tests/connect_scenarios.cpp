@@ -273,4 +273,35 @@ TEST_F(ConnectAndCancel, CancelWithoutTheBridgeAsksForIt) {
   ExitThroughTrayWithACleanLog();
 }
 
+// The guard holds the worker for a moment every five seconds and leaves the buttons enabled:
+// a click that lands then is carried out once the guard is done, not dropped.
+TEST_F(ConnectAndCancel, AClickWhileTheGuardRunsIsCarriedOutOnceItEnds) {
+  // Stuck levels make every guard run try each endpoint twice: long enough to click into.
+  ASSERT_TRUE(audiosim::UpdateWorld([](audiosim::World& w) {
+    for (audiosim::Endpoint& e : w.endpoints) {
+      e.volume = 0.4;
+      e.volumeStuck = true;
+    }
+    return true;
+  }));
+  ASSERT_NE(Start(), nullptr);
+  const std::string inputCorrected = "[WARN ] [guard] 音量守护纠正 id=" + Utf8(Id(L"card-in"));
+  const std::string outputCorrected = "[WARN ] [guard] 音量守护纠正 id=" + Utf8(Id(L"bridge-out"));
+  auto count = [&](const std::string& prefix) {
+    Lines log = program_->LogLines();
+    size_t n = 0;
+    for (size_t i = IndexOfPrefix(log, prefix); i != npos; i = IndexOfPrefix(log, prefix, i + 1)) ++n;
+    return n;
+  };
+  const size_t before = count(inputCorrected);
+  // The input is the first of the guard's three endpoints: the bridge's two are still to come.
+  ASSERT_TRUE(WaitUntil([&] { return count(inputCorrected) > before; }, 15000));
+  Click(kConnectButton);
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kConnectDone); }, 30000)) << "the click was dropped";
+  Lines log = program_->LogLines();
+  const size_t guardEnd = IndexOfPrefix(log, outputCorrected, IndexOfPrefix(log, inputCorrected));
+  EXPECT_LT(guardEnd, IndexOfPrefix(log, kConnectClicked)) << "the connect waited for the guard";
+  ExitThroughTrayWithACleanLog();
+}
+
 }  // namespace

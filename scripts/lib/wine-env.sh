@@ -5,8 +5,10 @@ export WINEPREFIX="$VARN_BUILD_DIR/wineprefix"
 export WINEARCH=win64
 export WINEDEBUG=-all
 # No Mono or Gecko installer dialogs, no desktop menu entries, and never Wine's own Core Audio:
-# programs must reach the simulated one registered below, or fail loudly.
-export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d;mmdevapi=d"
+# programs must reach the simulated one registered below, or fail loudly. Wine prefers its own
+# programs in the system folder to a native file there: "schtasks.exe=n" makes it start the
+# stand-in that wine_configure_prefix puts in place of Wine's schtasks.exe.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d;mmdevapi=d;schtasks.exe=n"
 
 # Creates the prefix once (about ten seconds); safe when several test programs start at once.
 wine_prepare_prefix() {
@@ -26,8 +28,11 @@ wine_prepare_prefix() {
   [ -f "$WINEPREFIX/.varn-ready" ] || { echo "wine prefix creation failed, see $VARN_BUILD_DIR/wineboot.log" >&2; return 1; }
 }
 
-# Registry settings of the test prefix, imported in one Wine start. "wineboot -u" resets the
-# Core Audio class registration, so the scripts call this at every start:
+# Settings of the test prefix, at every start: "wineboot -u" resets both the Core Audio class
+# registration and the system folder's programs.
+# - the stand-in schtasks.exe (build/sim) over Wine's own in the system folder, where the
+#   program starts it by its full path;
+# Registry settings, imported in one Wine start:
 # - our fake Core Audio server as the in-process server of the MMDeviceEnumerator class;
 # - a virtual desktop, so that windows need no window manager (saves 2 s per GUI start);
 # - a CJK font linked behind the UI fonts, or Chinese text draws as boxes;
@@ -38,6 +43,15 @@ wine_prepare_prefix() {
 #   system's Fonts key by its full path.
 wine_configure_prefix() {
   local dll reg multi marlett=/usr/share/wine/fonts/marlett.ttf fonts=""
+  local schtasks="$VARN_BUILD_DIR/sim/schtasks.exe" system32="$WINEPREFIX/drive_c/windows/system32"
+  if [ -f "$schtasks" ]; then
+    # Renamed into place, so that a Wine process that has the old file mapped keeps it intact.
+    if ! cmp -s "$schtasks" "$system32/schtasks.exe"; then
+      cp -f "$schtasks" "$system32/schtasks.exe.new" && mv -f "$system32/schtasks.exe.new" "$system32/schtasks.exe" || return 1
+    fi
+  else
+    echo "wine_configure_prefix: $schtasks not built; Wine's own schtasks.exe stays" >&2
+  fi
   if [ -f "$marlett" ]; then
     fonts='[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\Fonts]'$'\n'
     fonts+='"Marlett (TrueType)"="Z:'$(echo "$marlett" | sed 's#/#\\\\#g')'"'

@@ -2,6 +2,7 @@
 
 #include "app/app.h"
 #include "audio/endpoints.h"
+#include "controller/startup.h"
 #include "log/log.h"
 #include "settings/settings.h"
 #include "ui/device_lists.h"
@@ -9,8 +10,8 @@
 namespace varn {
 
 // Switching autostart on also stores the current picks: a logon start without saved choices
-// would not open its window at all. The logon task itself is aligned by a worker task that
-// arrives with the start-up work.
+// would not open its window at all. The logon task itself is aligned by a worker task, whose
+// outcome sets the box to what the system really has.
 void AutostartToggled(bool fromTray) {
   HWND check = ControlWindow(kAutostartCheckId);
   bool wanted;
@@ -32,6 +33,7 @@ void AutostartToggled(bool fromTray) {
   WriteStartupConfigured();
   autostartOn = wanted;
   if (fromTray) SendMessageW(check, BM_SETCHECK, wanted ? BST_CHECKED : BST_UNCHECKED, 0);
+  SubmitStartupSync(wanted);
 }
 
 }  // namespace varn

@@ -124,18 +124,32 @@ void OnSteadyStatusTimer(HWND window) {
   }
 }
 
-// Nothing is said about a muted input while a chosen channel is missing: that loss has its
-// own notice.
+// Neither the guard nor the muted-input notice runs while a chosen channel is missing: that
+// loss has its own notice, and the guard would hold endpoints the user is about to replace.
+bool ChannelsInPlace() { return !channelUnavailable && !unavailableHandled; }
+
 void OnVolumeGuardTimer() {
-  if (!channelUnavailable && !unavailableHandled) CheckInputMute();
+  if (!ChannelsInPlace()) return;
+  SubmitEnforceVolumes();
+  CheckInputMute();
+}
+
+void OnChoiceGuardTimer(HWND window) {
+  KillTimer(window, kTimerChoiceGuard);
+  if (ChannelsInPlace()) SubmitEnforceVolumes();
+}
+
+void OnAutoConnectTimer(HWND window) {
+  KillTimer(window, kTimerAutoConnect);
+  RunStartupAutoConnectStep();
 }
 
 LRESULT OnTimer(HWND window, WPARAM timer) {
   switch (timer) {
     case kTimerDevicePoll: EvaluateDeviceState(); break;
     case kTimerVolumeGuard: OnVolumeGuardTimer(); break;
-    case kTimerAutoConnect:
-    case kTimerChoiceGuard: KillTimer(window, timer); break;
+    case kTimerAutoConnect: OnAutoConnectTimer(window); break;
+    case kTimerChoiceGuard: OnChoiceGuardTimer(window); break;
     case kTimerSteadyStatus: OnSteadyStatusTimer(window); break;
     default: break;
   }

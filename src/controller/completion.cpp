@@ -131,6 +131,7 @@ void OnTaskDone() {
   ApplyKindReaction(outcome);
   ApplyGenericParts(outcome);
   UpdateActionButtons();
+  if (outcome.op == VolumeGuard) OnGuardDone();
 }
 
 // The tray items stay usable whatever the buttons show; the actions refuse by themselves

@@ -87,7 +87,10 @@ DeviceIdentity Named(DeviceIdentity identity) {
 
 bool OnConnectCommand(bool interactive) {
   // No word while busy: the button is greyed then, and the tray item simply does nothing.
-  if (IsWorkerBusy()) return false;
+  if (IsWorkerBusy()) {
+    RunAfterGuard(GuardWaiter::RouteAction, [] { OnConnectCommand(true); });
+    return false;
+  }
   ConnectRequest request;
   if (!BuildConnectRequestFromSelection(request)) {
     if (interactive) WarningBox(L"请选择录制设备和播放设备。", kAppBoxTitle);
@@ -151,7 +154,10 @@ bool SubmitRecoveryConnect(int kind, int mode, const std::wstring& progressText,
 // bridge, and switching off the new pick would leave it playing. The pick serves only when
 // nothing was ever connected.
 bool StartCancel() {
-  if (IsWorkerBusy()) return false;
+  if (IsWorkerBusy()) {
+    RunAfterGuard(GuardWaiter::RouteAction, [] { StartCancel(); });
+    return false;
+  }
   const int captureIndex = SelectedDeviceItem(kCaptureComboId);
   const DeviceIdentity input = Named(StopListenIdentity());
   const std::optional<DeviceIdentity> bridgeCapture = FindBridge(captureList);

@@ -2,6 +2,7 @@
 // The route controller: window-thread code that turns user actions, task outcomes and device
 // changes into worker tasks and applies what the tasks found. Window thread only.
 
+#include <functional>
 #include <string>
 
 #include "audio/device_identity.h"
@@ -27,6 +28,15 @@ bool SubmitRecoveryConnect(int kind, int mode, const std::wstring& progressText,
                            bool showBalloon);
 // "取消连接" from the button or the tray; true when the task was submitted.
 bool StartCancel();
+// A user's action that finds the worker busy with the volume guard waits for the guard's
+// outcome instead of being refused; one waiting action per kind, the latest winning.
+enum class GuardWaiter { RouteAction, AutostartSync, Export, Count };
+// True when the action was kept for later (the guard runs); false when the worker is busy
+// with anything else, or not at all.
+bool RunAfterGuard(GuardWaiter waiter, std::function<void()> action);
+void NoteGuardRunning();
+// The guard's outcome came in: carries out what waited for it.
+void OnGuardDone();
 // Switches listening on the sound card input off three times in a row, on the worker.
 void SubmitStopListen(const DeviceIdentity& input, bool updateStatus, const std::wstring& successStatus,
                       const std::wstring& failureStatus, bool showBalloon, const std::wstring& balloonTitle,

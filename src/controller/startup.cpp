@@ -2,18 +2,46 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "audio/endpoints.h"
+#include "controller/controller.h"
 #include "log/log.h"
+#include "routes/guard_tasks.h"
 #include "settings/settings.h"
 #include "ui/device_lists.h"
 #include "ui/status.h"
 #include "ui/window_state.h"
+#include "worker/worker.h"
 
 namespace varn {
 
 namespace {
 constexpr int kWarningIcon = 2;
+constexpr UINT kAutoConnectRetryMs = 1000;
+constexpr int kTwoPasses = 1;
+
+// The id the sound card input list's current item stands for; empty without a current item.
+std::wstring SelectedInputId() {
+  const int index = SelectedDeviceItem(kCaptureComboId);
+  if (index < 0) return std::wstring();
+  return ResolveSelection(captureList, index, kCaptureFlow).id;
 }
+
+// The guard holds the worker for a moment every five seconds and, being quiet, leaves the
+// buttons enabled. A click that lands in that moment would otherwise be lost without a word.
+bool guardRunning = false;
+std::function<void()> afterGuard[static_cast<size_t>(GuardWaiter::Count)];
+
+std::wstring BridgeId(const std::vector<DeviceIdentity>& list) {
+  const std::optional<DeviceIdentity> bridge = FindBridge(list);
+  return bridge ? bridge->id : std::wstring();
+}
+
+}  // namespace
 
 void ApplyInitialState() {
   captureList = ListEndpoints(kCaptureFlow);
@@ -41,6 +69,58 @@ void ApplyInitialState() {
   if (!IsLogEnabled()) {
     ShowBalloon(L"无法写入日志文件", L"程序目录和用户目录都写不进去，本次运行不会产生日志。", kWarningIcon);
   }
+}
+
+void SubmitStartupSync(bool enable) {
+  if (SubmitTask([enable](const Progress& progress) { return AutostartSyncTaskBody(enable, progress); }, true,
+                 L"开机自启对齐")) {
+    return;
+  }
+  RunAfterGuard(GuardWaiter::AutostartSync, [enable] { SubmitStartupSync(enable); });
+}
+
+bool RunAfterGuard(GuardWaiter waiter, std::function<void()> action) {
+  if (!guardRunning) return false;
+  afterGuard[static_cast<size_t>(waiter)] = std::move(action);
+  return true;
+}
+
+void NoteGuardRunning() { guardRunning = true; }
+
+void OnGuardDone() {
+  guardRunning = false;
+  for (std::function<void()>& waiting : afterGuard) {
+    std::function<void()> action = std::move(waiting);
+    waiting = nullptr;
+    if (action) action();
+  }
+}
+
+void SubmitEnforceVolumes() {
+  if (IsWorkerBusy()) return;
+  const std::wstring input = SelectedInputId();
+  const std::wstring bridgeCapture = BridgeId(captureList);
+  const std::wstring bridgeRender = BridgeId(renderList);
+  const bool accepted = SubmitTask(
+      [input, bridgeCapture, bridgeRender](const Progress& progress) {
+        return VolumeGuardTaskBody(input, bridgeCapture, bridgeRender, progress);
+      },
+      false, L"音量守护");
+  if (accepted) NoteGuardRunning();
+}
+
+void RunStartupAutoConnectStep() {
+  if (!startupReady || IsWorkerBusy()) {
+    SetTimer(windowState.mainWindow, kTimerAutoConnect, kAutoConnectRetryMs, nullptr);
+    return;
+  }
+  if (!bridgePresent || channelUnavailable || unavailableHandled) {
+    SetStatusText(L"等待 USB Audio VARN，设备连接后将自动侦听...");
+    return;
+  }
+  SubmitRecoveryConnect(StartupAutoConnect, kTwoPasses, L"正在自动连接...", L"完成：软件启动时已自动建立音频侦听。",
+                        L"VARN 自动连接完成", L"软件启动时已自动建立音频侦听。", L"VARN 自动连接失败",
+                        L"请检查 USB Audio VARN 和所选通道。", true);
 }
 
 }  // namespace varn

@@ -9,4 +9,16 @@ namespace varn {
 // exist already: the notices are balloons on it.
 void ApplyInitialState();
 
+// Has the worker bring the logon task in line with the user's choice; the outcome then shows
+// what the system really has. Dropped when the worker is busy.
+void SubmitStartupSync(bool enable);
+// Has the worker raise the sound card input and both bridge endpoints to full volume, unmute
+// the bridge and switch enhancements off. Skipped while the worker is busy; a quiet task that
+// writes no start and end lines.
+void SubmitEnforceVolumes();
+// Timer 3: once the start-up work is done and the worker is free, connects the routes once
+// without the user, or says that the program waits for the bridge. Re-arms the timer while it
+// has to wait.
+void RunStartupAutoConnectStep();
+
 }  // namespace varn

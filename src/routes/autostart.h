@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 namespace varn {
@@ -17,7 +18,8 @@ std::wstring AutostartQueryCommand();
 std::wstring AutostartDeleteCommand();
 // The create command line for a task definition file.
 std::wstring AutostartCreateCommand(const std::wstring& definitionPath);
-// The task definition (XML text, without its byte-order mark) for a program path.
+// The task definition (XML text, without its byte-order mark) for a program path; empty when
+// the current user cannot be read.
 std::wstring AutostartTaskDefinition(const std::wstring& programPath);
 
 bool IsAutostartTaskPresent();
@@ -28,6 +30,10 @@ bool ConfigureAutostart(bool enable);
 // refusedAsUnsafe (may be null) is set when a wanted task was not created because the
 // program's folder or files can be changed by an ordinary user.
 bool AlignAutostart(bool wanted, bool* refusedAsUnsafe);
+
+// Creates (or replaces) the task for this program from a definition file, WITHOUT the check
+// that only administrators can change the program: ConfigureAutostart(true) is the way in.
+bool CreateAutostartTask(const std::wstring& programPath);
 
 // True when only administrators, SYSTEM and TrustedInstaller may change what the descriptor
 // protects: no allow entry grants a write, delete or rights change to anyone else, the DACL is

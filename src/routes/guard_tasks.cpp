@@ -2,9 +2,15 @@
 
 #include <windows.h>
 
+#include <optional>
+#include <vector>
+
+#include "audio/endpoints.h"
 #include "audio/volume.h"
 #include "log/log.h"
 #include "log/text.h"
+#include "routes/autostart.h"
+#include "routes/endpoint_control.h"
 #include "routes/tool_runner.h"
 
 namespace varn {
@@ -27,6 +33,42 @@ void HoldAtFullVolume(const std::wstring& id, bool unmute, const wchar_t* entry,
   if (!corrections.empty()) corrections += L"、";
   corrections += entry;
 }
+
+// The alignment shared by the autostart and start-up tasks: the outcome reports the task as it
+// really is, and the status line speaks only when the task was refused for safety.
+void AlignAutostartInto(bool wanted, WorkerOutcome& outcome) {
+  bool refusedAsUnsafe = false;
+  outcome.autostartEnabled = AlignAutostart(wanted, &refusedAsUnsafe);
+  outcome.autostartKnown = true;
+  if (refusedAsUnsafe) {
+    outcome.updateStatus = true;
+    outcome.statusText = L"开机自启未开启：程序所在文件夹普通用户可写，请安装到 Program Files 后再开启。";
+  }
+}
+
+// With no active endpoint but the bridge's in a flow whose default the bridge holds, Windows
+// has nothing else to choose: the reclaim would only leave the bridge endpoint disabled.
+bool DefaultCannotMove(const std::vector<DeviceIdentity>& list, const DeviceIdentity& bridge) {
+  if (list.empty() || list.front().id != bridge.id) return false;
+  for (size_t i = 1; i < list.size(); ++i) {
+    if (list[i].id != bridge.id) return false;
+  }
+  return true;
+}
+
+void HoldBridgeAndInputLevels(const std::wstring& input, const DeviceIdentity& capture,
+                              const DeviceIdentity& render) {
+  if (!input.empty()) {
+    EnforceEndpointVolume(input, false, nullptr, &IsShutdownSignalled);
+    DisableEndpointEnhancements(input, &IsShutdownSignalled);
+  }
+  EnforceEndpointVolume(capture.id, true, nullptr, &IsShutdownSignalled);
+  EnforceEndpointVolume(render.id, true, nullptr, &IsShutdownSignalled);
+  DisableEndpointEnhancements(capture.id, &IsShutdownSignalled);
+  DisableEndpointEnhancements(render.id, &IsShutdownSignalled);
+}
+
+void LogInternalError(int op) { LogError(L"work", FormatText(L"任务内部错误 [%s]", OperationName(op))); }
 
 }  // namespace
 
@@ -52,7 +94,48 @@ WorkerOutcome VolumeGuardTaskBody(const std::wstring& input, const std::wstring&
     }
   } catch (...) {
     // Only an allocation can fail here; the guard runs again in five seconds.
-    LogError(L"work", FormatText(L"任务内部错误 [%s]", OperationName(VolumeGuard)));
+    LogInternalError(VolumeGuard);
+  }
+  outcome.ok = true;
+  return outcome;
+}
+
+WorkerOutcome AutostartSyncTaskBody(bool wanted, const Progress&) {
+  WorkerOutcome outcome;
+  outcome.op = AutostartSync;
+  outcome.updateStatus = false;
+  try {
+    AlignAutostartInto(wanted, outcome);
+  } catch (...) {
+    LogInternalError(AutostartSync);
+  }
+  outcome.ok = true;
+  return outcome;
+}
+
+WorkerOutcome StartupWorkTaskBody(bool autostartWanted, const std::wstring& input,
+                                  const std::function<void()>& logSnapshot, const Progress&) {
+  WorkerOutcome outcome;
+  outcome.op = StartupWork;
+  outcome.updateStatus = false;
+  try {
+    if (logSnapshot) logSnapshot();
+    AlignAutostartInto(autostartWanted, outcome);
+    EnableDisabledBridgeEndpoints();
+    const std::vector<DeviceIdentity> captureList = ListEndpoints(kCaptureFlow);
+    const std::vector<DeviceIdentity> renderList = ListEndpoints(kRenderFlow);
+    const std::optional<DeviceIdentity> capture = FindBridge(captureList);
+    const std::optional<DeviceIdentity> render = FindBridge(renderList);
+    if (capture && render) {
+      if (DefaultCannotMove(captureList, *capture) || DefaultCannotMove(renderList, *render)) {
+        LogWarn(L"dev", L"桥接器是某个方向唯一的活动端点，系统无法改选默认设备：启动时不夺回");
+      } else {
+        ReclaimDefaultDevices(*capture, *render);
+      }
+      HoldBridgeAndInputLevels(input, *capture, *render);
+    }
+  } catch (...) {
+    LogInternalError(StartupWork);
   }
   outcome.ok = true;
   return outcome;

@@ -87,8 +87,11 @@ struct ChildRun {
   ULONGLONG elapsedMs = 0;
 };
 
-ChildRun RunChild(const std::wstring& commandLine, const wchar_t* currentDirectory,
-                  const STARTUPINFOW& startup, DWORD presetExitCode, std::uint32_t limitMs) {
+// applicationPath null: the command line's first token names the program, found by the system's
+// search; otherwise the program at that path runs with the command line as it stands.
+ChildRun RunChild(const wchar_t* applicationPath, const std::wstring& commandLine,
+                  const wchar_t* currentDirectory, const STARTUPINFOW& startup,
+                  DWORD presetExitCode, std::uint32_t limitMs) {
   ChildRun run;
   ULONGLONG startTick = GetTickCount64();
   std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
@@ -97,7 +100,7 @@ ChildRun RunChild(const std::wstring& commandLine, const wchar_t* currentDirecto
   PROCESS_INFORMATION process{};
   // Started suspended and let go only once it is in the job, so that it cannot start children
   // of its own outside the job first.
-  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE,
+  if (!CreateProcessW(applicationPath, writable.data(), nullptr, nullptr, FALSE,
                       CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, currentDirectory, &startupCopy,
                       &process)) {
     run.startError = GetLastError();
@@ -139,7 +142,7 @@ bool RunSoundTool(const std::wstring& arguments) {
   std::wstring directory = ParentDirectory(soundToolPath);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
-  ChildRun run = RunChild(commandLine, directory.c_str(), startup, 1, kSoundToolLimitMs);
+  ChildRun run = RunChild(nullptr, commandLine, directory.c_str(), startup, 1, kSoundToolLimitMs);
   if (!run.started) {
     LogError(L"tool", FormatText(L"SoundVolumeView 启动失败 err=%s args=%s",
                                  FormatErrorCode(run.startError).c_str(), arguments.c_str()));
@@ -157,12 +160,20 @@ bool RunSoundTool(const std::wstring& arguments) {
 }
 
 bool RunCommandLine(const std::wstring& commandLine, std::uint32_t limitMs) {
+  return RunProgram(std::wstring(), commandLine, limitMs);
+}
+
+// The log lines name the command line only: it is what the caller wrote and what a reader
+// recognises, while the path is fixed by the caller.
+bool RunProgram(const std::wstring& applicationPath, const std::wstring& commandLine,
+                std::uint32_t limitMs) {
   if (IsShutdownSignalled()) return false;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
-  ChildRun run = RunChild(commandLine, nullptr, startup, kRunCommandUnreadExitCode, limitMs);
+  ChildRun run = RunChild(applicationPath.empty() ? nullptr : applicationPath.c_str(), commandLine,
+                          nullptr, startup, kRunCommandUnreadExitCode, limitMs);
   if (!run.started) {
     LogError(L"tool", FormatText(L"外部命令启动失败 err=%s cmd=%s",
                                  FormatErrorCode(run.startError).c_str(), commandLine.c_str()));

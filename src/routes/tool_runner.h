@@ -19,6 +19,11 @@ std::wstring SoundToolPath();
 bool RunSoundTool(const std::wstring& arguments);
 // True only when the process ran to its end with exit code 0 within the limit.
 bool RunCommandLine(const std::wstring& commandLine, std::uint32_t limitMs);
+// The same for the program at a full path (empty: as RunCommandLine), so that no other file of
+// its name found by the search for the command line's first word runs instead. The command line
+// is handed to the program and logged as given.
+bool RunProgram(const std::wstring& applicationPath, const std::wstring& commandLine,
+                std::uint32_t limitMs);
 
 // The text with one double quote added before and after it; nothing inside is escaped.
 std::wstring QuoteArgument(const std::wstring& text);

@@ -1,0 +1,370 @@
+#include "routes/autostart.h"
+
+#include <aclapi.h>
+#include <bcrypt.h>
+#include <sddl.h>
+
+#include <vector>
+
+#include "log/log.h"
+#include "log/path.h"
+#include "log/scoped_handles.h"
+#include "log/text.h"
+#include "routes/tool_runner.h"
+#include "settings/registry_key.h"
+
+namespace varn {
+
+namespace {
+
+constexpr wchar_t kRunKeyPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t kLegacyRunValue[] = L"VARNListenFix";
+constexpr wchar_t kSoundToolName[] = L"SoundVolumeView.exe";
+constexpr DWORD kProgramPathChars = 32768;
+
+// What lets someone change a file or what a folder holds: write, append, extended attributes,
+// delete (the object or a child), and the rights to change the DACL or take ownership, plainly
+// or as generic rights. Writing attributes is left out: it sets times and the read-only flag,
+// never content.
+constexpr ACCESS_MASK kChangingRights = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA |
+                                        FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
+                                        DELETE | WRITE_DAC | WRITE_OWNER;
+
+// What the security functions hand out from LocalAlloc.
+struct LocalMemoryPolicy {
+  using Handle = HLOCAL;
+  static Handle Empty() { return nullptr; }
+  static void Close(Handle memory) { LocalFree(memory); }
+};
+using LocalMemory = ScopedHandle<LocalMemoryPolicy>;
+
+std::wstring SidText(PSID sid) {
+  LPWSTR text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return L"?";
+  LocalMemory owned(text);
+  return text;
+}
+
+bool IsTrustedInstaller(PSID sid) {
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID trustedInstaller = nullptr;
+  if (!AllocateAndInitializeSid(&nt, 6, 80, 956008885, 3418522649, 1831038044, 1853292631,
+                                2271478464, 0, 0, &trustedInstaller)) {
+    return false;
+  }
+  bool same = EqualSid(sid, trustedInstaller) != FALSE;
+  FreeSid(trustedInstaller);
+  return same;
+}
+
+bool IsAdministrativeSid(PSID sid) {
+  return sid != nullptr && IsValidSid(sid) &&
+         (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+          IsWellKnownSid(sid, WinLocalSystemSid) || IsTrustedInstaller(sid));
+}
+
+// Why the descriptor lets someone other than the administration change its object; empty when
+// it does not. Deny entries are not weighed: they could only make the answer stricter than
+// needed. Inherit-only entries (CREATOR OWNER on Program Files) do not apply to the object.
+std::wstring WhoElseCanChange(PSECURITY_DESCRIPTOR descriptor) {
+  if (descriptor == nullptr || !IsValidSecurityDescriptor(descriptor)) return L"安全描述符无效";
+  PSID owner = nullptr;
+  BOOL ownerDefaulted = FALSE;
+  if (!GetSecurityDescriptorOwner(descriptor, &owner, &ownerDefaulted) || !IsAdministrativeSid(owner)) {
+    return L"所有者 " + (owner != nullptr ? SidText(owner) : std::wstring(L"(无)")) + L" 不是管理员";
+  }
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present ||
+      dacl == nullptr) {
+    return L"没有访问控制列表，任何人都可写";
+  }
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(dacl, i, &entry)) return L"访问控制列表无法读取";
+    const ACE_HEADER* header = static_cast<const ACE_HEADER*>(entry);
+    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0) continue;
+    // Every allow entry starts with its mask; only these two kinds have the SID right after it.
+    ACCESS_MASK mask = static_cast<const ACCESS_ALLOWED_ACE*>(entry)->Mask;
+    switch (header->AceType) {
+      case ACCESS_ALLOWED_ACE_TYPE:
+      case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
+        PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart;
+        if ((mask & kChangingRights) != 0 && !IsAdministrativeSid(sid)) {
+          return FormatText(L"%s 有写入权限 0x%08lX", SidText(sid).c_str(),
+                            static_cast<unsigned long>(mask));
+        }
+        break;
+      }
+      case ACCESS_ALLOWED_COMPOUND_ACE_TYPE:
+      case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+      case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+        if ((mask & kChangingRights) != 0) {
+          return FormatText(L"第 %lu 项（类型 %u）允许写入", static_cast<unsigned long>(i),
+                            static_cast<unsigned>(header->AceType));
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  return std::wstring();
+}
+
+// Why someone other than the administration could change the file or folder at this path;
+// empty when nobody can. readError is the error of reading its descriptor (a missing file:
+// ERROR_FILE_NOT_FOUND).
+std::wstring WhoElseCanChangePath(const std::wstring& path, DWORD& readError) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  readError = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, nullptr, nullptr, &descriptor);
+  if (readError != ERROR_SUCCESS) return L"安全信息无法读取 err=" + FormatErrorCode(readError);
+  LocalMemory owned(descriptor);
+  return WhoElseCanChange(descriptor);
+}
+
+struct UnsafePath {
+  std::wstring path;
+  std::wstring reason;
+};
+
+// A logon task with the highest rights runs whatever file lies at the program's path, and the
+// program runs the sound tool beside it: both, and the folder that holds them, must be beyond
+// an ordinary user's reach. A sound tool that is not there is judged by its folder, which is
+// what decides whether someone could put one there later.
+bool FindUnsafeProgramPath(const std::wstring& programPath, UnsafePath& unsafe) {
+  std::wstring folder = ParentDirectory(programPath);
+  std::wstring soundTool = SoundToolPath();
+  if (soundTool.empty()) soundTool = JoinPath(folder, kSoundToolName);
+  const std::wstring* paths[] = {&folder, &programPath, &soundTool};
+  for (const std::wstring* path : paths) {
+    DWORD error = ERROR_SUCCESS;
+    std::wstring reason = WhoElseCanChangePath(*path, error);
+    if (reason.empty()) continue;
+    if (path == &soundTool && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) continue;
+    unsafe = {*path, reason};
+    return true;
+  }
+  return false;
+}
+
+std::wstring CurrentProgramPath() {
+  std::wstring path(kProgramPathChars, L'\0');
+  DWORD length = GetModuleFileNameW(nullptr, path.data(), kProgramPathChars);
+  path.resize(length < kProgramPathChars ? length : 0);
+  return path;
+}
+
+std::wstring CurrentUserSid() {
+  HANDLE rawToken = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return std::wstring();
+  KernelHandle token(rawToken);
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  // In 8-byte units: the record starts with a pointer.
+  std::vector<std::uint64_t> buffer(size / sizeof(std::uint64_t) + 1);
+  if (size == 0 || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) {
+    return std::wstring();
+  }
+  return SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
+}
+
+std::wstring XmlEscape(const std::wstring& text) {
+  std::wstring escaped;
+  for (wchar_t c : text) {
+    switch (c) {
+      case L'&': escaped += L"&amp;"; break;
+      case L'<': escaped += L"&lt;"; break;
+      case L'>': escaped += L"&gt;"; break;
+      case L'"': escaped += L"&quot;"; break;
+      case L'\'': escaped += L"&apos;"; break;
+      default: escaped += c; break;
+    }
+  }
+  return escaped;
+}
+
+// The system's own folder, never the program's or the current one, where a bare "schtasks.exe"
+// would be looked for first by a program that runs elevated.
+std::wstring SystemSchtasksPath() {
+  wchar_t folder[MAX_PATH];
+  UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  return JoinPath(std::wstring(folder, length), L"schtasks.exe");
+}
+
+bool RunSchtasks(const std::wstring& commandLine) {
+  std::wstring program = SystemSchtasksPath();
+  if (program.empty()) {
+    LogError(L"tool", FormatText(L"系统目录无法读取，未执行 cmd=%s", commandLine.c_str()));
+    return false;
+  }
+  return RunProgram(program, commandLine, kSchtasksLimitMs);
+}
+
+// The shared Windows folder's Temp (GetSystemWindowsDirectoryW: on a terminal server
+// GetWindowsDirectoryW can answer a per-user copy), which an ordinary user cannot list and
+// whose files made by an administrator they cannot change.
+std::wstring NewDefinitionPath() {
+  wchar_t windows[MAX_PATH];
+  UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  unsigned char random[16];
+  if (length == 0 || length >= MAX_PATH ||
+      BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
+    return std::wstring();
+  }
+  std::wstring name = L"varn-autostart-";
+  for (unsigned char byte : random) name += FormatText(L"%02x", static_cast<unsigned>(byte));
+  return JoinPath(JoinPath(std::wstring(windows, length), L"Temp"), name + L".xml");
+}
+
+// A new file (a name that is already taken, by chance or planted, is refused), readable and
+// writable by the administration only, holding the definition as UTF-16 LE with its mark.
+// Answers the error, ERROR_SUCCESS when written; a file it made but could not fill is removed.
+DWORD WriteDefinitionFile(const std::wstring& path, const std::wstring& definition) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)",
+                                                            SDDL_REVISION_1, &descriptor, nullptr)) {
+    return GetLastError();
+  }
+  LocalMemory owned(descriptor);
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY, nullptr));
+  if (!file) return GetLastError();
+  std::wstring bytes = L"\xFEFF" + definition;
+  DWORD size = static_cast<DWORD>(bytes.size() * sizeof(wchar_t));
+  DWORD written = 0;
+  BOOL wrote = WriteFile(file.get(), bytes.data(), size, &written, nullptr);
+  if (wrote && written == size) return ERROR_SUCCESS;
+  DWORD error = wrote ? ERROR_WRITE_FAULT : GetLastError();
+  file.reset();
+  DeleteFileW(path.c_str());
+  return error;
+}
+
+void RemoveLegacyRunEntry() {
+  RegistryKey run = OpenRegistryKey(HKEY_CURRENT_USER, kRunKeyPath, KEY_SET_VALUE);
+  if (run.IsOpen()) RegDeleteValueW(run.Get(), kLegacyRunValue);
+}
+
+// Deleting may fail because there is no task: then the wanted state holds all the same.
+bool DeleteAutostartTask() {
+  if (RunSchtasks(AutostartDeleteCommand())) return true;
+  return !IsAutostartTaskPresent();
+}
+
+bool EnableAutostart(bool* refusedAsUnsafe) {
+  std::wstring programPath = CurrentProgramPath();
+  UnsafePath unsafe;
+  if (!FindUnsafeProgramPath(programPath, unsafe)) return CreateAutostartTask(programPath);
+  // A task left from an earlier, safe place would now start whatever lies at its path.
+  LogWarn(L"tool", FormatText(L"不创建开机自启任务（并删除已有的）：%s 可被管理员以外的用户修改，"
+                              L"不能以最高权限自动启动 原因=%s",
+                              unsafe.path.c_str(), unsafe.reason.c_str()));
+  if (refusedAsUnsafe != nullptr) *refusedAsUnsafe = true;
+  RunSchtasks(AutostartDeleteCommand());
+  return false;
+}
+
+bool ConfigureAutostartReporting(bool enable, bool* refusedAsUnsafe) {
+  RemoveLegacyRunEntry();
+  return enable ? EnableAutostart(refusedAsUnsafe) : DeleteAutostartTask();
+}
+
+}  // namespace
+
+std::wstring AutostartQueryCommand() {
+  return L"schtasks.exe /Query /TN " + QuoteArgument(kAutostartTaskName);
+}
+
+std::wstring AutostartDeleteCommand() {
+  return L"schtasks.exe /Delete /F /TN " + QuoteArgument(kAutostartTaskName);
+}
+
+std::wstring AutostartCreateCommand(const std::wstring& definitionPath) {
+  return L"schtasks.exe /Create /F /TN " + QuoteArgument(kAutostartTaskName) + L" /XML " +
+         QuoteArgument(definitionPath);
+}
+
+// A definition rather than "/SC ONLOGON /RL HIGHEST /TR ...", whose hidden defaults would stop
+// the program after three days, keep it from starting on battery and stop it when the mains
+// goes, and run it at below-normal priority. The task runs for the user who set it up, in
+// their session, with the highest rights that user has.
+std::wstring AutostartTaskDefinition(const std::wstring& programPath) {
+  std::wstring user = XmlEscape(CurrentUserSid());
+  if (user.empty()) return std::wstring();
+  return L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
+         L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
+         L"  <Triggers>\r\n"
+         L"    <LogonTrigger>\r\n"
+         L"      <Enabled>true</Enabled>\r\n"
+         L"      <UserId>" + user + L"</UserId>\r\n"
+         L"    </LogonTrigger>\r\n"
+         L"  </Triggers>\r\n"
+         L"  <Principals>\r\n"
+         L"    <Principal id=\"Author\">\r\n"
+         L"      <UserId>" + user + L"</UserId>\r\n"
+         L"      <LogonType>InteractiveToken</LogonType>\r\n"
+         L"      <RunLevel>HighestAvailable</RunLevel>\r\n"
+         L"    </Principal>\r\n"
+         L"  </Principals>\r\n"
+         L"  <Settings>\r\n"
+         L"    <MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>\r\n"
+         L"    <DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>\r\n"
+         L"    <StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>\r\n"
+         L"    <ExecutionTimeLimit>PT0S</ExecutionTimeLimit>\r\n"
+         L"    <Priority>5</Priority>\r\n"
+         L"    <Enabled>true</Enabled>\r\n"
+         L"  </Settings>\r\n"
+         L"  <Actions Context=\"Author\">\r\n"
+         L"    <Exec>\r\n"
+         L"      <Command>" + XmlEscape(programPath) + L"</Command>\r\n"
+         L"      <Arguments>--startup</Arguments>\r\n"
+         L"    </Exec>\r\n"
+         L"  </Actions>\r\n"
+         L"</Task>\r\n";
+}
+
+bool IsAutostartTaskPresent() { return RunSchtasks(AutostartQueryCommand()); }
+
+// The definition file lives only for the one run, whatever its outcome.
+bool CreateAutostartTask(const std::wstring& programPath) {
+  std::wstring definition = AutostartTaskDefinition(programPath);
+  if (definition.empty()) {
+    LogError(L"tool", L"开机自启任务未创建：当前用户无法读取");
+    return false;
+  }
+  std::wstring path = NewDefinitionPath();
+  DWORD error = path.empty() ? ERROR_PATH_NOT_FOUND : WriteDefinitionFile(path, definition);
+  if (error != ERROR_SUCCESS) {
+    LogError(L"tool", FormatText(L"开机自启任务定义文件无法写入 err=%s path=%s",
+                                 FormatErrorCode(error).c_str(), path.c_str()));
+    return false;
+  }
+  bool created = RunSchtasks(AutostartCreateCommand(path));
+  DeleteFileW(path.c_str());
+  return created;
+}
+
+bool ConfigureAutostart(bool enable) { return ConfigureAutostartReporting(enable, nullptr); }
+
+// Wanted: always created anew, so that a moved program is picked up. Not wanted: deleted only
+// when there is one. Either way the answer is the task's presence afterwards, not the outcome of
+// the change.
+bool AlignAutostart(bool wanted, bool* refusedAsUnsafe) {
+  if (refusedAsUnsafe != nullptr) *refusedAsUnsafe = false;
+  if (wanted) {
+    ConfigureAutostartReporting(true, refusedAsUnsafe);
+  } else if (IsAutostartTaskPresent()) {
+    ConfigureAutostartReporting(false, nullptr);
+  }
+  return IsAutostartTaskPresent();
+}
+
+bool OnlyAdministratorsCanWrite(PSECURITY_DESCRIPTOR descriptor) {
+  return WhoElseCanChange(descriptor).empty();
+}
+
+}  // namespace varn

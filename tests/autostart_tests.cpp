@@ -1,0 +1,281 @@
+// The logon task through the stand-in schtasks.exe in the prefix's system folder: the command
+// lines it receives, the task definition it is handed, the old Run entry, and the refusal to
+// register a program that someone other than an administrator could replace.
+
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "log/log.h"
+#include "routes/autostart.h"
+#include "routes/tool_runner.h"
+#include "schtasks_files.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const std::string kQuery = "schtasks.exe /Query /TN \"VARN Audio Bridge Startup\"";
+const std::string kDelete = "schtasks.exe /Delete /F /TN \"VARN Audio Bridge Startup\"";
+const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const wchar_t kRunValue[] = L"VARNListenFix";
+
+struct RunEntry {
+  bool present = false;
+  std::wstring text;
+};
+
+RunEntry ReadRunEntry() {
+  wchar_t text[1024];
+  DWORD bytes = sizeof(text);
+  RunEntry entry;
+  entry.present = RegGetValueW(HKEY_CURRENT_USER, kRunKey, kRunValue, RRF_RT_REG_SZ, nullptr, text,
+                               &bytes) == ERROR_SUCCESS;
+  if (entry.present) entry.text = text;
+  return entry;
+}
+
+void WriteRunEntry(const RunEntry& entry) {
+  if (!entry.present) {
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, kRunValue);
+    return;
+  }
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, kRunValue, REG_SZ, entry.text.c_str(),
+                            static_cast<DWORD>((entry.text.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+}
+
+const RunEntry kOldEntry{true, L"\"C:\\Old\\VARNListenFix.exe\" --startup"};
+
+class Autostart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedEntry = ReadRunEntry();
+    GetCurrentDirectoryW(MAX_PATH, savedDirectory);
+    varn::OpenLog(dir / L"VARNListenFix.exe");
+  }
+  void TearDown() override {
+    SetCurrentDirectoryW(savedDirectory);
+    WriteRunEntry(savedEntry);
+  }
+
+  std::vector<std::string> Journal() const { return SplitCrLfLines(ReadBytes(dir / audiosim::kSchtasksJournalName)); }
+  void ClearJournal() const { DeleteFileW((dir / audiosim::kSchtasksJournalName).c_str()); }
+  void SetTaskExists() const { ASSERT_TRUE(WriteBytes(dir / audiosim::kSchtasksTasksName, "VARN Audio Bridge Startup\r\n")); }
+  void SetFaults(const std::string& rules) const { ASSERT_TRUE(WriteBytes(dir / audiosim::kSchtasksFaultsName, rules)); }
+  std::string LogText() const { return ReadBytes(varn::LogFilePath()); }
+
+  TempDir dir;
+  EnvScope simDir{L"AUDIOSIM_DIR", dir.path().c_str()};
+  RunEntry savedEntry;
+  wchar_t savedDirectory[MAX_PATH] = {};
+};
+
+TEST_F(Autostart, QueryAndDeleteRunTheSystemSchtasksAndDisablingTrustsTheQuery) {
+  // A program of that name in the current directory, where a search by name looks before the
+  // system folder: the sound tool's stand-in, which journals what it receives.
+  ASSERT_TRUE(CopyFileW(SimProgram(L"SoundVolumeView.exe").c_str(), (dir / L"schtasks.exe").c_str(), FALSE));
+  ASSERT_TRUE(SetCurrentDirectoryW(dir.path().c_str()));
+  varn::RunCommandLine(varn::AutostartQueryCommand(), varn::kSchtasksLimitMs);
+  ASSERT_EQ(SplitCrLfLines(ReadBytes(dir / L"journal.log")).size(), 1u) << "a search by name finds the decoy";
+  ASSERT_TRUE(Journal().empty());
+
+  WriteRunEntry(kOldEntry);
+  bool refused = true;
+  EXPECT_FALSE(varn::AlignAutostart(false, &refused));
+  EXPECT_FALSE(refused);
+  ASSERT_EQ(Journal(), (std::vector<std::string>{kQuery, kQuery}))
+      << "the stand-in in the system folder ran, twice (scripts/lib/wine-env.sh puts it there)";
+  EXPECT_EQ(SplitCrLfLines(ReadBytes(dir / L"journal.log")).size(), 1u) << "never the decoy";
+  EXPECT_EQ(ReadRunEntry().text, kOldEntry.text) << "nothing to change, so the Run key is left alone";
+  EXPECT_NE(LogText().find("[WARN ] [tool] \xE5\xA4\x96\xE9\x83\xA8\xE5\x91\xBD\xE4\xBB\xA4 rc=1 "),
+            std::string::npos);
+  EXPECT_NE(LogText().find("ms cmd=" + kQuery), std::string::npos);
+
+  // A task to remove: deleted, the Run entry with it.
+  SetTaskExists();
+  ClearJournal();
+  EXPECT_FALSE(varn::AlignAutostart(false, nullptr));
+  EXPECT_EQ(Journal(), (std::vector<std::string>{kQuery, kDelete, kQuery}));
+  EXPECT_FALSE(ReadRunEntry().present);
+
+  // The delete fails: the query decides.
+  SetFaults("Delete exit=1\n");
+  WriteRunEntry(kOldEntry);
+  ClearJournal();
+  EXPECT_TRUE(varn::ConfigureAutostart(false)) << "no task, so the wanted state holds";
+  EXPECT_EQ(Journal(), (std::vector<std::string>{kDelete, kQuery}));
+  EXPECT_FALSE(ReadRunEntry().present);
+  SetTaskExists();
+  EXPECT_FALSE(varn::ConfigureAutostart(false)) << "the task is still there";
+}
+
+std::wstring FromUtf16Bytes(const std::string& bytes) {
+  return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+}
+
+std::wstring WindowsTemp() {
+  wchar_t windows[MAX_PATH];
+  UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  return std::wstring(windows, length) + L"\\Temp\\";
+}
+
+// The definition file named on the create line, and whether it is in the Windows folder's Temp.
+std::wstring DefinitionPathOf(const std::string& createLine) {
+  static const std::regex create(
+      "schtasks\\.exe /Create /F /TN \"VARN Audio Bridge Startup\" /XML \"([^\"]+\\.xml)\"");
+  std::smatch match;
+  if (!std::regex_match(createLine, match, create)) return std::wstring();
+  std::string path = match[1];
+  return std::wstring(path.begin(), path.end());
+}
+
+TEST_F(Autostart, CreateHandsOverADefinitionFileThatLivesOnlyForTheCall) {
+  const std::wstring program = L"C:\\Program Files\\R&D <Audio> 'VARN'\\VARNListenFix.exe";
+  ASSERT_TRUE(varn::CreateAutostartTask(program));
+  std::vector<std::string> journal = Journal();
+  ASSERT_EQ(journal.size(), 1u);
+  std::wstring path = DefinitionPathOf(journal[0]);
+  ASSERT_FALSE(path.empty()) << journal[0];
+  EXPECT_EQ(_wcsnicmp(path.c_str(), WindowsTemp().c_str(), WindowsTemp().size()), 0) << journal[0];
+  EXPECT_FALSE(FileExists(path)) << "removed after the call";
+  EXPECT_NE(LogText().find("[INFO ] [tool] \xE5\xA4\x96\xE9\x83\xA8\xE5\x91\xBD\xE4\xBB\xA4 rc=0 "),
+            std::string::npos);
+  EXPECT_TRUE(varn::IsAutostartTaskPresent());
+
+  std::string bytes = ReadBytes(dir / audiosim::kSchtasksDefinitionName);
+  ASSERT_GE(bytes.size(), 2u);
+  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE") << "UTF-16 LE with its byte-order mark";
+  EXPECT_EQ(bytes.size() % 2, 0u);
+  std::wstring xml = FromUtf16Bytes(bytes.substr(2));
+  EXPECT_EQ(xml.find(L"\xFEFF"), std::wstring::npos) << "one mark, not two";
+  for (const wchar_t* expected : {
+           L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>",
+           L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">",
+           L"<LogonTrigger>", L"<LogonType>InteractiveToken</LogonType>",
+           L"<RunLevel>HighestAvailable</RunLevel>", L"<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>",
+           L"<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>",
+           L"<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>", L"<Priority>5</Priority>",
+           L"<Command>C:\\Program Files\\R&amp;D &lt;Audio&gt; &apos;VARN&apos;\\VARNListenFix.exe</Command>",
+           L"<Arguments>--startup</Arguments>", L"</Task>"}) {
+    EXPECT_NE(xml.find(expected), std::wstring::npos) << Utf8(expected);
+  }
+  // The trigger's user and the principal: the same, this process's user.
+  std::wsmatch users;
+  std::wregex twoUsers(L"<UserId>(S-1-[0-9-]+)</UserId>[\\s\\S]*<UserId>(S-1-[0-9-]+)</UserId>");
+  ASSERT_TRUE(std::regex_search(xml, users, twoUsers)) << Utf8(xml);
+  EXPECT_EQ(Utf8(users[1].str()), Utf8(users[2].str()));
+
+  // A refused create leaves no file behind either.
+  SetFaults("Create exit=1\n");
+  EXPECT_FALSE(varn::CreateAutostartTask(program));
+  journal = Journal();
+  ASSERT_EQ(journal.size(), 3u);
+  path = DefinitionPathOf(journal[2]);
+  ASSERT_FALSE(path.empty()) << journal[2];
+  EXPECT_FALSE(FileExists(path));
+}
+
+TEST_F(Autostart, AProgramOthersCouldReplaceGetsNoTaskAndLosesAnOldOne) {
+  // Under Wine every file and folder belongs to the Wine user, who may change it.
+  std::wstring folder = ThisExeDirectory();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
+                                  OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                                  nullptr, nullptr, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  bool folderTrusted = varn::OnlyAdministratorsCanWrite(descriptor);
+  LocalFree(descriptor);
+  ASSERT_FALSE(folderTrusted) << "this case needs a test program in a folder ordinary users can change";
+
+  SetTaskExists();
+  WriteRunEntry(kOldEntry);
+  bool refused = false;
+  EXPECT_FALSE(varn::AlignAutostart(true, &refused));
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(Journal(), (std::vector<std::string>{kDelete, kQuery})) << "no create";
+  EXPECT_FALSE(ReadRunEntry().present);
+  std::string log = LogText();
+  size_t warning = log.find("[WARN ] [tool] \xE4\xB8\x8D\xE5\x88\x9B\xE5\xBB\xBA");  // 不创建
+  ASSERT_NE(warning, std::string::npos) << log;
+  std::string line = log.substr(warning, log.find('\n', warning) - warning);
+  EXPECT_NE(line.find(Utf8(folder)), std::string::npos) << "the line names the folder: " << line;
+
+  WriteRunEntry(kOldEntry);
+  EXPECT_FALSE(varn::ConfigureAutostart(true));
+  EXPECT_FALSE(ReadRunEntry().present) << "the Run entry goes in this direction too";
+  for (const std::string& line : Journal()) EXPECT_EQ(line.find("/Create"), std::string::npos) << line;
+}
+
+struct DescriptorCase {
+  const char* name;
+  const wchar_t* sddl;  // nullptr: no descriptor at all
+  bool trusted;
+};
+
+// Program Files as Windows 10 ships it: TrustedInstaller owns it, SYSTEM and the administrators
+// may modify, users and app packages read, and CREATOR OWNER gets full rights on what is made
+// inside (inherit-only, so not on the folder itself).
+#define TI L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"
+const DescriptorCase kDescriptors[] = {
+    {"Program Files", L"O:" TI L"G:" TI L"D:PAI(A;;FA;;;" TI L")(A;CIIO;GA;;;" TI L")(A;;0x1301bf;;;SY)"
+     L"(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)"
+     L"(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;S-1-15-2-1)(A;OICIIO;GXGR;;;S-1-15-2-1)", true},
+    {"an installed file, inherited entries", L"O:BAD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)", true},
+    {"owned by SYSTEM", L"O:SYD:(A;;FA;;;SY)", true},
+    {"users may set attributes only", L"O:BAD:(A;;FA;;;BA)(A;;0x100180;;;BU)", true},
+    {"users denied, not allowed", L"O:BAD:(A;;FA;;;BA)(D;;FA;;;BU)", true},
+    {"users get full rights on children only", L"O:BAD:(A;;FA;;;BA)(A;OICIIO;FA;;;BU)", true},
+    {"empty DACL", L"O:BAD:", true},
+    {"users write data", L"O:BAD:(A;;FA;;;BA)(A;;0x120116;;;BU)", false},
+    {"users add files", L"O:BAD:(A;;FA;;;BA)(A;;0x2;;;BU)", false},
+    {"authenticated users create folders", L"O:BAD:(A;;FA;;;BA)(A;CI;0x4;;;AU)", false},
+    {"users write extended attributes", L"O:BAD:(A;;FA;;;BA)(A;;0x10;;;BU)", false},
+    {"users delete children", L"O:BAD:(A;;FA;;;BA)(A;;0x40;;;BU)", false},
+    {"users delete", L"O:BAD:(A;;FA;;;BA)(A;;SD;;;BU)", false},
+    {"users change the DACL", L"O:BAD:(A;;FA;;;BA)(A;;WD;;;BU)", false},
+    {"users take ownership", L"O:BAD:(A;;FA;;;BA)(A;;WO;;;BU)", false},
+    {"users generic write", L"O:BAD:(A;;FA;;;BA)(A;;GW;;;BU)", false},
+    {"users generic all", L"O:BAD:(A;;FA;;;BA)(A;;GA;;;BU)", false},
+    {"authenticated users modify", L"O:BAD:(A;;FA;;;BA)(A;;0x1301bf;;;AU)", false},
+    {"everyone full", L"O:BAD:(A;;FA;;;BA)(A;;FA;;;WD)", false},
+    {"CREATOR OWNER on the object itself", L"O:BAD:(A;;FA;;;BA)(A;;FA;;;CO)", false},
+    {"no DACL", L"O:BA", false},
+    {"owned by a user", L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;BA)(A;;FA;;;SY)", false},
+    {"no owner", L"D:(A;;FA;;;BA)", false},
+    {"no descriptor", nullptr, false},
+};
+#undef TI
+
+TEST(AutostartTrust, OnlyTheAdministrationMayChangeATrustedObject) {
+  for (const DescriptorCase& c : kDescriptors) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (c.sddl != nullptr) {
+      ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1,
+                                                                       &descriptor, nullptr))
+          << c.name;
+    }
+    EXPECT_EQ(varn::OnlyAdministratorsCanWrite(descriptor), c.trusted) << c.name;
+    LocalFree(descriptor);
+  }
+  // A NULL DACL lets everyone do anything. Built by hand: Wine's SDDL parser makes an empty DACL
+  // of "NO_ACCESS_CONTROL".
+  BYTE admins[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof(admins);
+  ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size));
+  SECURITY_DESCRIPTOR nullDacl;
+  ASSERT_TRUE(InitializeSecurityDescriptor(&nullDacl, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(SetSecurityDescriptorOwner(&nullDacl, admins, FALSE));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&nullDacl, TRUE, nullptr, FALSE));
+  EXPECT_FALSE(varn::OnlyAdministratorsCanWrite(&nullDacl)) << "NULL DACL";
+}
+
+}  // namespace
