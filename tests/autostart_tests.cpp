@@ -201,7 +201,7 @@ TEST_F(Autostart, AProgramOthersCouldReplaceGetsNoTaskAndLosesAnOldOne) {
   bool refused = false;
   EXPECT_FALSE(varn::AlignAutostart(true, &refused));
   EXPECT_TRUE(refused);
-  EXPECT_EQ(Journal(), (std::vector<std::string>{kDelete, kQuery})) << "no create";
+  EXPECT_EQ(Journal(), (std::vector<std::string>{kDelete, kQuery})) << "no create\n" << LogText();
   EXPECT_FALSE(ReadRunEntry().present);
   std::string log = LogText();
   size_t warning = log.find("[WARN ] [tool] \xE4\xB8\x8D\xE5\x88\x9B\xE5\xBB\xBA");  // 不创建

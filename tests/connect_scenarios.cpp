@@ -86,8 +86,6 @@ class ConnectAndCancel : public ProgramScenario {
     return commands;
   }
 
-  void ClearJournal() { DeleteFileW((dir / L"journal.log").c_str()); }
-
   std::string card, phone, bridgeIn, bridgeOut;
 };
 
@@ -150,6 +148,10 @@ TEST_F(ConnectAndCancel, ConnectWithThePhoneOutputGoneSaysSoAndTouchesNothing) {
   ASSERT_EQ(SendMessageW(GetDlgItem(window_, kRenderCombo), CB_GETCURSEL, 0, 0), 1) << "the phone is chosen";
   ASSERT_TRUE(WaitUntil([&] { return Enabled(kConnectButton); }, 5000));
 
+  // Asked for before the watchdog's next run has seen the loss. The routes of the automatic
+  // connect at start are up, so that run then switches the input off with a notice of its own
+  // (which may replace this one's balloon); the connect itself must build nothing.
+  const std::wstring resolved = Setting(varn::kLastCaptureResolvedValue);
   ASSERT_EQ(Audiosim(L"unplug phone"), 0);
   program_->PostCommand(kTrayConnect);
   const std::wstring problem = L"未检测到手机输出通道，请重新选择播放设备";
@@ -158,13 +160,13 @@ TEST_F(ConnectAndCancel, ConnectWithThePhoneOutputGoneSaysSoAndTouchesNothing) {
   EXPECT_EQ(box->title, L"VARN USB Audio");
   EXPECT_EQ(box->text, problem);
   EXPECT_TRUE(Logged("[INFO ] [app] " + Utf8(problem))) << "the status line";
-  EXPECT_TRUE(WaitUntil([&] { return ShellShowsBalloon(problem); }, 5000));
-
-  EXPECT_TRUE(Journal().empty()) << "no route command";
+  for (const std::string& line : Journal()) {
+    EXPECT_EQ(line.rfind("/SetListenToThisDevice " + card + " 0", 0), 0u) << "no route built: " << line;
+  }
   EXPECT_FALSE(Logged(kConnectStarted));
   EXPECT_EQ(Setting(varn::kCaptureIdValue), Id(L"card-in")) << "nothing saved";
   EXPECT_EQ(Setting(varn::kRenderNameValue), L"");
-  EXPECT_EQ(Setting(varn::kLastCaptureResolvedValue), L"");
+  EXPECT_EQ(Setting(varn::kLastCaptureResolvedValue), resolved);
   ExitThroughTrayWithACleanLog();
 }
 

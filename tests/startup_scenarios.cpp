@@ -39,13 +39,13 @@ long long TimeOfDayMs(const std::string& record) {
           std::stoll(record.substr(17, 2))) * 1000 + std::stoll(record.substr(20, 3));
 }
 
-class Startup : public ProgramScenario {
+class StartOnItsOwn : public ProgramScenario {
  protected:
   bool Logged(const std::string& line) const { return IndexOf(program_->LogLines(), line) != npos; }
 };
 
-TEST_F(Startup, TheBridgePresentConnectsOnceWithTwoPassesAfterTheStartupWork) {
-  ASSERT_NE(Start(), nullptr);
+TEST_F(StartOnItsOwn, TheBridgePresentConnectsOnceWithTwoPassesAfterTheStartupWork) {
+  ASSERT_NE(Start(L"", ProgramScenario::Startup::Raw), nullptr);
   ASSERT_TRUE(WaitUntil([&] { return Logged(kAutoConnectDone); }, 30000));
   const std::string card = Quoted(Id(L"card-in")), phone = Quoted(Id(L"phone-out"));
   const std::string bridgeIn = Quoted(Id(L"bridge-in")), bridgeOut = Quoted(Id(L"bridge-out"));
@@ -96,9 +96,9 @@ TEST_F(Startup, TheBridgePresentConnectsOnceWithTwoPassesAfterTheStartupWork) {
   ExitThroughTrayWithACleanLog();
 }
 
-TEST_F(Startup, WithoutTheBridgeTheWaitingTextComesOnceAndTheReturnIsLeftToTheWatchdog) {
+TEST_F(StartOnItsOwn, WithoutTheBridgeTheWaitingTextComesOnceAndTheReturnIsLeftToTheWatchdog) {
   ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
-  ASSERT_NE(Start(), nullptr);
+  ASSERT_NE(Start(L"", ProgramScenario::Startup::Raw), nullptr);
   ASSERT_TRUE(WaitUntil([&] { return Logged(kWaitingText); }, 15000));
   Sleep(2500);  // further ticks of timer 3 would repeat it
   EXPECT_EQ(LogCount(kWaitingText), 1u);

@@ -39,6 +39,7 @@ LRESULT OnCreate(HWND window) {
   AddTrayIcon();
   ApplyInitialState();
   StartWorker(window, WM_APP_PROGRESS, WM_APP_TASK_DONE);
+  SubmitStartupWork(autostartOn);
   CheckInputMute();
   SetTimer(window, kTimerDevicePoll, kDevicePollMs, nullptr);
   SetTimer(window, kTimerVolumeGuard, kVolumeGuardMs, nullptr);

@@ -24,8 +24,11 @@ void ExportInfoBox(const wchar_t* text) {
 
 }  // namespace
 
+// A busy worker that is only holding the volume levels is done within a second: the export
+// follows it rather than sending the user away.
 void ExportDiagnostics() {
   if (IsWorkerBusy()) {
+    if (RunAfterGuard(GuardWaiter::Export, [] { ExportDiagnostics(); })) return;
     ExportInfoBox(L"程序正在执行其他操作，请稍后再试。");
     return;
   }

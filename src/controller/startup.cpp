@@ -9,7 +9,9 @@
 
 #include "audio/endpoints.h"
 #include "controller/controller.h"
+#include "diagnostics/snapshot.h"
 #include "log/log.h"
+#include "log/path.h"
 #include "routes/guard_tasks.h"
 #include "settings/settings.h"
 #include "ui/device_lists.h"
@@ -69,6 +71,17 @@ void ApplyInitialState() {
   if (!IsLogEnabled()) {
     ShowBalloon(L"无法写入日志文件", L"程序目录和用户目录都写不进去，本次运行不会产生日志。", kWarningIcon);
   }
+}
+
+void SubmitStartupWork(bool autostartWanted) {
+  const std::wstring input = SelectedInputId();
+  const SnapshotInput snapshot = CaptureWindowState();
+  const std::wstring programPath = GetProgramPath();
+  SubmitTask(
+      [autostartWanted, input, snapshot, programPath](const Progress& progress) {
+        return StartupWorkTaskBody(autostartWanted, input, [&] { LogSnapshot(snapshot, programPath); }, progress);
+      },
+      true, L"启动准备工作");
 }
 
 void SubmitStartupSync(bool enable) {

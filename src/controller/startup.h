@@ -9,6 +9,10 @@ namespace varn {
 // exist already: the notices are balloons on it.
 void ApplyInitialState();
 
+// Hands the worker the preparation after the window is made: the snapshot into the log, the
+// logon task in line with the preference, the bridge's endpoints enabled and its defaults and
+// levels put right. Called once, right after the worker starts.
+void SubmitStartupWork(bool autostartWanted);
 // Has the worker bring the logon task in line with the user's choice; the outcome then shows
 // what the system really has. Dropped when the worker is busy.
 void SubmitStartupSync(bool enable);

@@ -57,15 +57,37 @@ void ProgramScenario::TearDown() {
   SimulatedWorldTest::TearDown();
 }
 
-HWND ProgramScenario::Start(const std::wstring& arguments) {
+HWND ProgramScenario::Start(const std::wstring& arguments, Startup startup) {
   program_ = std::make_unique<ProgramRun>(dir);
   if (!program_->Start(arguments)) return nullptr;
   window_ = program_->WaitForWindow();
   // The window can be found while it is still being made.
   if (window_ == nullptr || !WaitUntil([&] { return IsWindowVisible(window_) != FALSE; }, 10000)) return nullptr;
   GetWindowThreadProcessId(window_, &processId_);
+  if (startup == Startup::Raw) return window_;
+  auto logged = [&](const std::string& begin) {
+    for (const std::string& line : program_->LogLines()) {
+      if (line.rfind(begin, 0) == 0) return true;
+    }
+    return false;
+  };
+  if (!WaitUntil([&] { return logged("[INFO ] [app] 操作完成 [启动准备工作]"); }, 20000)) {
+    ADD_FAILURE() << "the start-up work never ended";
+    return window_;
+  }
+  // Timer 3 decides at its first tick after that; a choice that cannot be connected submits
+  // nothing and says nothing, so the wait may run out.
+  WaitUntil([&] {
+    return logged("[INFO ] [app] 操作完成 [启动自动连接]") ||
+           logged("[INFO ] [app] 等待 USB Audio VARN，设备连接后将自动侦听...");
+  }, 5000);
+  ClearJournal();
   return window_;
 }
+
+void ProgramScenario::HoldStartupWork() { WriteBytes(dir / L"schtasks_faults.txt", "Query delay=30000\n"); }
+
+void ProgramScenario::ClearJournal() { DeleteFileW((dir / L"journal.log").c_str()); }
 
 void ProgramScenario::ExitThroughTrayWithACleanLog() {
   program_->PostCommand(kTrayExitCommand);

@@ -36,8 +36,15 @@ class ProgramScenario : public SimulatedWorldTest {
   void TearDown() override;
 
   // Starts the program and waits until its window is shown: its lists are filled and its
-  // buttons set by then. Null when no window came.
-  HWND Start(const std::wstring& arguments = L"");
+  // buttons set by then. Null when no window came. Settled, it also waits for what the program
+  // does on its own at start (the start-up work, then the automatic connect or the waiting
+  // text) and empties the sound tool's journal, so that the scenario sees only what it causes.
+  enum class Startup { Raw, Settled };
+  HWND Start(const std::wstring& arguments = L"", Startup startup = Startup::Settled);
+  void ClearJournal();
+  // Keeps the start-up work waiting on its Task Scheduler query for a while, so that a scenario
+  // sees the window as it is made, with nothing the program does on its own in between.
+  void HoldStartupWork();
   // Ends the program as the user does and checks that every line it logged is one record.
   void ExitThroughTrayWithACleanLog();
 
