@@ -302,6 +302,38 @@ TEST_F(RouteTasks, TheVolumeGuardHoldsTheBridgeAndTheInputButLeavesTheInputsMute
   outcome = varn::VolumeGuardTaskBody(cardIn.id, L"", bridgeOut.id, progress);
   EXPECT_TRUE(outcome.noticeText.empty());
   EXPECT_TRUE(Journal().empty()) << "the guard never runs the sound tool";
+
+  // The heartbeat comes with the first run once the system has been up five minutes, and not
+  // again within five minutes.
+  if (GetTickCount64() < 300000) GTEST_SKIP() << "the system has been up less than five minutes";
+  EXPECT_EQ(LogLinesContaining("音量守护运行中").size(), 1u);
+  EXPECT_EQ(LogLinesContaining("[INFO ] [guard] 音量守护运行中 巡检目标 声卡输入=" + Utf8(cardIn.id) +
+                               " 录制=" + Utf8(bridgeIn.id) + " 播放=" + Utf8(bridgeOut.id))
+                .size(),
+            1u);
+}
+
+// At start-up the defaults are taken back from the bridge, except while its endpoint is the
+// only one of a flow: Windows could choose no other, and the bridge endpoint would be left
+// disabled.
+TEST_F(RouteTasks, TheStartupWorkTakesADefaultBackOnlyWhereWindowsHasAnotherChoice) {
+  ASSERT_EQ(Audiosim(L"unplug card"), 0);  // the bridge capture is the only input and the default
+  ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
+  bool snapshotWritten = false;
+  WorkerOutcome outcome = varn::StartupWorkTaskBody(false, L"", [&] { snapshotWritten = true; }, progress);
+  EXPECT_EQ(outcome.op, varn::StartupWork);
+  EXPECT_TRUE(outcome.ok);
+  EXPECT_TRUE(outcome.autostartKnown);
+  EXPECT_TRUE(snapshotWritten);
+  for (const std::string& line : Journal()) ADD_FAILURE() << "nothing to send: " << line;
+  EXPECT_TRUE(varn::IsActiveEndpoint(bridgeIn.id, varn::kCaptureFlow));
+  EXPECT_EQ(LogLinesContaining("启动时不夺回").size(), 1u);
+
+  ASSERT_EQ(Audiosim(L"plug card"), 0);
+  varn::StartupWorkTaskBody(false, L"", nullptr, progress);
+  EXPECT_EQ(varn::DefaultEndpointId(varn::kCaptureFlow), cardIn.id);
+  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), phoneOut.id);
+  EXPECT_TRUE(varn::IsActiveEndpoint(bridgeIn.id, varn::kCaptureFlow));
 }
 
 }  // namespace
