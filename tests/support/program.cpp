@@ -71,7 +71,7 @@ void ProgramRun::PostCommand(int id) {
   if (window_ != nullptr) PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, 0), 0);
 }
 
-std::wstring ProgramRun::LogPath() const { return appDir_ + L"\\VARNListenFix.log"; }
+std::wstring ProgramRun::LogPath() const { return logPath_.empty() ? appDir_ + L"\\VARNListenFix.log" : logPath_; }
 
 std::vector<std::string> ProgramRun::LogLines() const {
   std::vector<std::string> lines;

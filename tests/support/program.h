@@ -30,13 +30,17 @@ class ProgramRun {
   void PostCommand(int id);
 
   const std::wstring& ProgramPath() const { return programPath_; }
+  const std::wstring& AppDirectory() const { return appDir_; }
   std::wstring LogPath() const;
+  // For a run whose log is expected elsewhere than beside the program (the per-user fallback).
+  void UseLogAt(const std::wstring& path) { logPath_ = path; }
   // Log lines without their time stamps ("[INFO ] [app] ...").
   std::vector<std::string> LogLines() const;
 
  private:
   std::wstring appDir_;
   std::wstring programPath_;
+  std::wstring logPath_;
   PROCESS_INFORMATION process_{};
   HWND window_ = nullptr;
 };

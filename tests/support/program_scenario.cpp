@@ -59,6 +59,10 @@ void ProgramScenario::TearDown() {
 
 HWND ProgramScenario::Start(const std::wstring& arguments, Startup startup) {
   program_ = std::make_unique<ProgramRun>(dir);
+  return Launch(arguments, startup);
+}
+
+HWND ProgramScenario::Launch(const std::wstring& arguments, Startup startup) {
   if (!program_->Start(arguments)) return nullptr;
   window_ = program_->WaitForWindow();
   // The window can be found while it is still being made.

@@ -41,6 +41,8 @@ class ProgramScenario : public SimulatedWorldTest {
   // text) and empties the sound tool's journal, so that the scenario sees only what it causes.
   enum class Startup { Raw, Settled };
   HWND Start(const std::wstring& arguments = L"", Startup startup = Startup::Settled);
+  // The same for a program_ made beforehand, so that its folder can be prepared first.
+  HWND Launch(const std::wstring& arguments = L"", Startup startup = Startup::Settled);
   void ClearJournal();
   // Keeps the start-up work waiting on its Task Scheduler query for a while, so that a scenario
   // sees the window as it is made, with nothing the program does on its own in between.
