@@ -131,9 +131,12 @@ TEST_F(FaultMatrix, SoundToolFaultsAreReportedAsFailuresAndTheNextTryWorks) {
   };
   for (const ToolFault& fault : faults) {
     SCOPED_TRACE(fault.name);
+    varn::WriteSettingString(varn::kLastCaptureResolvedValue, L"");
     ClearJournal();
     SetFaults(fault.rules);
-    if (fault.removeTool) ASSERT_TRUE(MoveFileW(toolPath.c_str(), (toolPath + L".away").c_str()));
+    if (fault.removeTool) {
+      ASSERT_TRUE(MoveFileW(toolPath.c_str(), (toolPath + L".away").c_str()));
+    }
     Click(kConnectButton);
     EXPECT_NE(CloseNextBox().find(L"建立侦听未成功"), std::wstring::npos) << "an error box";
     EXPECT_TRUE(WaitForLog(kConnectFailed));
@@ -142,13 +145,14 @@ TEST_F(FaultMatrix, SoundToolFaultsAreReportedAsFailuresAndTheNextTryWorks) {
     EXPECT_EQ(varn::ReadSettingString(varn::kLastCaptureResolvedValue), L"") << "nothing remembered as connected";
 
     // The fault gone, the same choice connects; a tool put back is found without a restart.
-    if (fault.removeTool) ASSERT_TRUE(MoveFileW((toolPath + L".away").c_str(), toolPath.c_str()));
+    if (fault.removeTool) {
+      ASSERT_TRUE(MoveFileW((toolPath + L".away").c_str(), toolPath.c_str()));
+    }
     SetFaults("");
     ClearJournal();
     ASSERT_TRUE(ConnectAndWait(kConnectDone));
     EXPECT_EQ(Journal(), ManualConnectCommands());
     EXPECT_TRUE(Listening(L"card-in") && Listening(L"bridge-in"));
-    varn::WriteSettingString(varn::kLastCaptureResolvedValue, L"");
   }
 
   // A tool that hangs: that run is ended at the runner's limit, the retry does the work, and
@@ -172,10 +176,11 @@ TEST_F(FaultMatrix, SoundToolFaultsAreReportedAsFailuresAndTheNextTryWorks) {
   ASSERT_EQ(Audiosim(L"takeover on"), 0);
   SetFaults("SetDefault noeffect\n");
   ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
-  EXPECT_TRUE(WaitForLog("[INFO ] [work] 任务结束 op=3 ok=0", 20000)) << "reported as a failure";
+  EXPECT_TRUE(WaitUntil([&] { return LoggedPrefix("[INFO ] [work] 任务结束 op=3 ok=0 "); }, 20000))
+      << "reported as a failure";
   EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"bridge-out"));
   SetFaults("");
-  EXPECT_TRUE(WaitForLog("[INFO ] [work] 任务结束 op=3 ok=1", 20000));
+  EXPECT_TRUE(WaitUntil([&] { return LoggedPrefix("[INFO ] [work] 任务结束 op=3 ok=1 "); }, 20000));
   EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"phone-out"));
   ExitThroughTrayWithACleanLog();
 }
@@ -321,10 +326,9 @@ TEST_F(FaultMatrix, OddDeviceNamesAreShownWholeAndLoggedAsOneValidRecordEach) {
   for (const std::string& line : program_->LogLines()) {
     if (line.rfind("[INFO ] [app] 用户点击「立即连接」", 0) != 0) continue;
     ++clickLines;
-    // The names are data, never a format: they arrive as they are, and the text is cut at
-    // its limit (2047 characters) rather than running on.
+    // The names are data, never a format: the directives arrive as they are.
     EXPECT_NE(line.find(Utf8(L"线路 %s%n%d%% 长长")), npos) << line.substr(0, 120);
-    EXPECT_EQ(line.find(" end"), npos) << "cut before the end of the long name";
+    EXPECT_NE(line.find(Utf8(phoneName)), npos) << line.substr(0, 120);
   }
   EXPECT_EQ(clickLines, 1u);
 }
@@ -413,7 +417,9 @@ TEST_F(FaultMatrix, AKilledProgramTakesItsHangingToolWithIt) {
   ASSERT_TRUE(WaitUntil([&] { return ToolsRunning() == 1; }, 10000)) << "the tool hangs";
   const std::wstring appDir = program_->AppDirectory();
   program_.reset();  // TerminateProcess, and waits for the end
-  const bool toolEnded = WaitUntil([&] { return CountProcesses(appDir, kTool) == 0; }, 5000);
+  const ULONGLONG killed = GetTickCount64();
+  const bool toolEnded = WaitUntil([&] { return CountProcesses(appDir, kTool) == 0; }, 10000);
+  std::printf("killed while the tool hangs: the tool ended %llu ms after the program\n", GetTickCount64() - killed);
   EXPECT_TRUE(toolEnded) << "the tool outlived the program";
   if (!toolEnded) RunProgram(L"C:\\windows\\system32\\taskkill.exe", L"/f /im SoundVolumeView.exe", 10000);
 }

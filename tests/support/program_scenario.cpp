@@ -96,9 +96,12 @@ void ProgramScenario::ClearJournal() { DeleteFileW((dir / L"journal.log").c_str(
 void ProgramScenario::ExitThroughTrayWithACleanLog() {
   program_->PostCommand(kTrayExitCommand);
   EXPECT_EQ(program_->WaitForExit(), 0);
-  const std::regex record(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[(TRACE|INFO |WARN |ERROR)\] \[[a-z]+\] .*)");
+  // Only the prefix goes through the pattern: the library's matcher recurses once per
+  // character, and a record of a few thousand characters would exhaust the test's stack.
+  const std::regex record(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} \[(TRACE|INFO |WARN |ERROR)\] \[[a-z]+\] )");
   for (const std::string& line : SplitCrLfLines(ReadBytes(program_->LogPath()))) {
-    EXPECT_TRUE(std::regex_match(line, record)) << "not a record: " << line;
+    const std::string prefix = line.substr(0, line.find("] ", line.find("] ") + 2) + 2);
+    EXPECT_TRUE(std::regex_match(prefix, record)) << "not a record: " << line.substr(0, 200);
   }
 }
 
