@@ -187,6 +187,8 @@ TEST_F(RouteTasks, ReclaimAndReconnectListensOnceAndRemembersOnlyTheChoices) {
   EXPECT_FALSE(outcome.ok);
   const std::string last = LogLinesContaining("默认设备夺回重连结束").back();
   EXPECT_NE(last.find("夺回成功=0 端点就绪=1 重连成功=0"), std::string::npos) << last;
+  EXPECT_EQ(outcome.balloonTitle, L"系统默认设备未能恢复") << "nothing was restored";
+  EXPECT_EQ(outcome.statusText, L"系统默认设备仍是 VARN，未能夺回，请在声音设置中更换默认设备。");
   Lines journal = Journal();
   ASSERT_FALSE(journal.empty());
   EXPECT_EQ(journal.back(), "/SetDefault " + Q(cardIn) + " all") << "the reclaim ran and failed last";

@@ -111,6 +111,13 @@ WorkerOutcome DefaultReclaimTaskBody(ConnectRequest r, const Progress& progress)
     outcome.balloonTitle = ok ? L"已恢复系统默认设备和侦听" : L"系统默认设备已恢复";
     outcome.balloonText = ok ? L"VARN 已重新侦听 1 次并保持连接。" : L"重新侦听未成功，请点击立即连接。";
     outcome.balloonIcon = ok ? 1 : 2;
+    // A default that still lands on the bridge was not restored; saying it was would send the
+    // user to "立即连接", which cannot help while Windows keeps the bridge as the default.
+    if (!reclaimed) {
+      outcome.statusText = L"系统默认设备仍是 VARN，未能夺回，请在声音设置中更换默认设备。";
+      outcome.balloonTitle = L"系统默认设备未能恢复";
+      outcome.balloonText = L"默认设备仍是 VARN，请在声音设置中更换默认设备。";
+    }
     return outcome;
   });
 }
