@@ -1,0 +1,72 @@
+// The early evaluation on the real program: the notifications of one device change are taken
+// together into one extra run, which repairs the unplugged bridge and says so in one log line;
+// with the notifications silenced the poll alone does the same repair.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "settings/settings.h"
+#include "support/program.h"
+#include "support/program_scenario.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr char kEarlyRunLine[] = "[INFO ] [dev] 设备变化通知 ";
+constexpr DWORD kRepairLimitMs = 10000;
+
+class EarlyWatchScenario : public ProgramScenario {
+ protected:
+  void ChooseCardAndPhone() {
+    varn::WriteSettingString(varn::kCaptureIdValue, L"DEVICE:" + Id(L"card-in"));
+    varn::WriteSettingString(varn::kLastCaptureResolvedValue, Id(L"card-in"));
+    varn::WriteSettingString(varn::kRenderIdValue, L"DEVICE:" + Id(L"phone-out"));
+    varn::WriteSettingString(varn::kLastRenderResolvedValue, Id(L"phone-out"));
+  }
+  std::vector<std::string> EarlyRunLines() const {
+    std::vector<std::string> found;
+    for (const std::string& line : program_->LogLines()) {
+      if (line.rfind(kEarlyRunLine, 0) == 0) found.push_back(line);
+    }
+    return found;
+  }
+  bool JournalHas(const std::string& line) const {
+    std::vector<std::string> journal = Journal();
+    return std::find(journal.begin(), journal.end(), line) != journal.end();
+  }
+};
+
+TEST_F(EarlyWatchScenario, TheBridgeUnpluggedIsRepairedByOneEarlyRunOrByThePollWhenNoNoticeComes) {
+  struct Case {
+    const wchar_t* notifications;
+    bool earlyRun;
+  };
+  for (const Case& c : {Case{L"on", true}, Case{L"off", false}}) {
+    SCOPED_TRACE(Utf8(c.notifications));
+    EnvScope mode(L"AUDIOSIM_NOTIFICATIONS", c.notifications);
+    ASSERT_EQ(Audiosim(L"init"), 0);
+    ChooseCardAndPhone();
+    ASSERT_NE(Start(), nullptr);
+
+    // The bridge's two endpoints leave at once: two notifications, one early run.
+    ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
+    const std::string repair = "/SetListenToThisDevice " + Quoted(Id(L"card-in")) + " 0";
+    ASSERT_TRUE(WaitUntil([&] { return JournalHas(repair); }, kRepairLimitMs));
+    if (c.earlyRun) {
+      ASSERT_TRUE(WaitUntil([&] { return !EarlyRunLines().empty(); }, kRepairLimitMs));
+      EXPECT_EQ(EarlyRunLines(), std::vector<std::string>{std::string(kEarlyRunLine) +
+                                                          "2 条合并为一次提前巡检，设备列表已更新"});
+    } else {
+      EXPECT_TRUE(EarlyRunLines().empty());
+    }
+    ExitThroughTrayWithACleanLog();
+  }
+}
+
+}  // namespace
