@@ -26,7 +26,7 @@ using Microsoft::WRL::ComPtr;
 constexpr CLSID kDeviceEnumeratorClass = {
     0xbcde0395, 0xe52f, 0x467c, {0x8e, 0x3d, 0xc4, 0x57, 0x92, 0x91, 0x69, 0x2e}};
 
-class DeviceChangeClient : public IMMNotificationClient {
+class DeviceChangeClient final : public IMMNotificationClient {
  public:
   DeviceChangeClient(HWND window, UINT message) : window_(window), message_(message) {}
   DeviceChangeClient(const DeviceChangeClient&) = delete;
