@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "settings/settings.h"
+#include "world.h"
 #include "support/program.h"
 #include "support/program_scenario.h"
 
@@ -35,6 +36,11 @@ class EarlyWatchScenario : public ProgramScenario {
       if (line.rfind(kEarlyRunLine, 0) == 0) found.push_back(line);
     }
     return found;
+  }
+  size_t CountLogLines(const std::string& begin) const {
+    size_t count = 0;
+    for (const std::string& line : program_->LogLines()) count += line.rfind(begin, 0) == 0 ? 1 : 0;
+    return count;
   }
   bool JournalHas(const std::string& line) const {
     std::vector<std::string> journal = Journal();
@@ -67,6 +73,40 @@ TEST_F(EarlyWatchScenario, TheBridgeUnpluggedIsRepairedByOneEarlyRunOrByThePollW
     }
     ExitThroughTrayWithACleanLog();
   }
+}
+
+// A headset with a loose plug: its endpoint comes and goes five times within a moment. The
+// program looks once, after the flapping stopped, instead of once per notice.
+TEST_F(EarlyWatchScenario, AFlappingEndpointIsLookedAtOnceAfterItSettles) {
+  const std::wstring headset = L"{0.0.0.00000000}.{5b1d7c3e-0f42-4a96-8d17-2e6c9b0a7f05}";
+  ASSERT_TRUE(audiosim::UpdateWorld([&](audiosim::World& world) {
+    audiosim::Endpoint e;
+    e.id = headset;
+    e.flow = audiosim::kRender;
+    e.device = L"headset";
+    e.name = L"耳机 (USB Headset)";
+    world.endpoints.push_back(e);
+    return true;
+  }));
+  ChooseCardAndPhone();
+  ASSERT_NE(Start(), nullptr);
+
+  const size_t listChangesBefore = CountLogLines("[INFO ] [dev] 设备列表发生变化");
+  for (int flap = 0; flap < 5; ++flap) {
+    ASSERT_TRUE(audiosim::UpdateWorld([&](audiosim::World& world) {
+      audiosim::Endpoint* e = audiosim::FindEndpoint(world, headset);
+      audiosim::SetEnabled(world, *e, !e->enabled);
+      return true;
+    }));
+    Sleep(10);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return !EarlyRunLines().empty(); }, kRepairLimitMs));
+  // Longer than a poll period: whatever further runs the flapping brings have come by then.
+  Sleep(1600);
+  EXPECT_EQ(EarlyRunLines().size(), 1u);
+  // The early run, and at most one poll that fell into the flapping.
+  EXPECT_LE(CountLogLines("[INFO ] [dev] 设备列表发生变化") - listChangesBefore, 2u);
+  ExitThroughTrayWithACleanLog();
 }
 
 }  // namespace
