@@ -23,6 +23,7 @@ constexpr UINT WM_APP_TRAY = 0x8001;
 constexpr UINT WM_APP_ACTIVATE = 0x8002;
 constexpr UINT WM_APP_PROGRESS = 0x800A;
 constexpr UINT WM_APP_TASK_DONE = 0x800B;
+constexpr UINT WM_APP_DEVICE_CHANGE = 0x800C;  // posted by the device-change client, no data
 
 // Tray menu and window commands.
 enum CommandId : int {

@@ -8,6 +8,7 @@
 #include "log/log.h"
 #include "log/text.h"
 #include "controller/controller.h"
+#include "controller/early_watch.h"
 #include "controller/startup.h"
 #include "routes/tool_runner.h"
 #include "ui/device_lists.h"
@@ -44,12 +45,15 @@ LRESULT OnCreate(HWND window) {
   SetTimer(window, kTimerDevicePoll, kDevicePollMs, nullptr);
   SetTimer(window, kTimerVolumeGuard, kVolumeGuardMs, nullptr);
   SetTimer(window, kTimerAutoConnect, kAutoConnectFirstMs, nullptr);
+  StartEarlyWatch(window, WM_APP_DEVICE_CHANGE);
   UpdateActionButtons();
   return 0;
 }
 
 LRESULT OnDestroy(HWND window) {
   for (UINT_PTR timer = kTimerDevicePoll; timer <= kTimerSteadyStatus; ++timer) KillTimer(window, timer);
+  // Before anything it might run is taken down; no notice is posted after this.
+  StopEarlyWatch(window);
   const std::wstring& status = CurrentStatusText();
   LogInfo(L"app", FormatText(L"程序退出（正常），最后状态=%s", status.empty() ? L"(空)" : status.c_str()));
   // Running outside commands give up first, so that stopping the worker does not wait for them.
@@ -152,6 +156,7 @@ LRESULT OnTimer(HWND window, WPARAM timer) {
     case kTimerAutoConnect: OnAutoConnectTimer(window); break;
     case kTimerChoiceGuard: OnChoiceGuardTimer(window); break;
     case kTimerSteadyStatus: OnSteadyStatusTimer(window); break;
+    case kTimerEarlyWatch: OnEarlyWatchTimer(window); break;
     default: break;
   }
   return 0;
@@ -210,6 +215,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_APP_ACTIVATE: RestoreMainWindow(); return 0;
     case WM_APP_PROGRESS: return OnProgress();
     case WM_APP_TASK_DONE: OnTaskDone(); return 0;
+    case WM_APP_DEVICE_CHANGE: OnDeviceChangeNotice(window); return 0;
     default: return DefWindowProcW(window, message, wParam, lParam);
   }
 }

@@ -29,6 +29,7 @@ enum TimerId : UINT_PTR {
   kTimerAutoConnect = 3,   // start-up auto-connect, 2000 ms then 1000 ms one-shots
   kTimerChoiceGuard = 4,   // 300 ms after a pick: volume guard
   kTimerSteadyStatus = 5,  // 8000 ms after a progress or result text: the resting text
+  kTimerEarlyWatch = 6,    // shortly after a device-change notification: an early evaluation
 };
 constexpr UINT kSteadyStatusMs = 8000;
 

@@ -9,6 +9,7 @@
 
 #include <new>
 
+#include "notifications.h"
 #include "objects.h"
 #include "sim_files.h"
 
@@ -100,7 +101,8 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return coreaudio::liveObjects == 0 && coreaudio::serverLocks == 0 ? S_OK : S_FALSE;
+  bool idle = coreaudio::liveObjects == 0 && coreaudio::serverLocks == 0 && coreaudio::registeredClients == 0;
+  return idle ? S_OK : S_FALSE;
 }
 
 // For leak tests: how many of this DLL's COM objects are alive in the process.

@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "notifications.h"
 #include "objects.h"
 
 namespace coreaudio {
@@ -103,12 +104,13 @@ class Enumerator : public IMMDeviceEnumerator, public RefCounted {
     return kNotFound;
   }
 
-  // The program finds changes by polling; notifications are not simulated.
-  HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override {
-    return E_NOTIMPL;
+  // Registrations belong to the process, not to this enumerator, as on Windows: another
+  // enumerator may unregister the client.
+  HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient* client) override {
+    return RegisterNotificationClient(client);
   }
-  HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient*) override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient* client) override {
+    return UnregisterNotificationClient(client);
   }
 };
 
