@@ -78,7 +78,7 @@ class WatchScenario : public ProgramScenario {
     for (const char* name : {"扬声器 (Phone Audio Adapter Pro)", kPhoneName}) {
       const size_t from = LogSize();
       ASSERT_EQ(Audiosim(L"set phone-out \"name=" + Wide(name) + L"\""), 0);
-      ASSERT_NE(WaitFor("[INFO ] [dev] 设备列表发生变化", from, 5000), kNowhere);
+      ASSERT_NE(WaitFor("[INFO ] [dev] 设备列表发生变化", from, 10000), kNowhere);
     }
   }
 
