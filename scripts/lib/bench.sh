@@ -39,7 +39,9 @@ bench_wait_routes() {  # bench_wait_routes <dir> <timeout ms>
   bench_wine "$VARN_BUILD_DIR/bench/bench_probe.exe" routes "$2" "$(bench_winpath "$1/out/routes.txt")"
 }
 
-bench_rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status" 2>/dev/null; }
+bench_rss_kib() {  # bench_rss_kib <pid> [<field of /proc/pid/status>, VmRSS by default]
+  awk -v f="${2:-VmRSS}:" '$1 == f { print $2 }' "/proc/$1/status" 2>/dev/null
+}
 
 # The program's log files, oldest first, as one text without CRs.
 bench_log_text() {

@@ -1,5 +1,7 @@
 #include "bench_common.h"
 
+#include <shellapi.h>
+
 #include <vector>
 
 #include "settings/settings.h"

@@ -6,7 +6,7 @@
 //
 // Writes to the out folder:
 //   events.txt   one line per event: its number, time (ms since 1601) and what changed
-//   samples.txt  "<ms since 1601> <handles> <slowest ping ms since the last sample>"
+//   samples.txt  every 2 s "<ms since 1601> <handles> <slowest ping ms since the last sample>"
 //   failures.txt what went wrong, one line each, first word crash, hang or registry (empty: nothing)
 // At the end the world is put in order (every device there, enabled, unmuted, the card and
 // phone the defaults) so that the script can check what the program makes of it.
@@ -28,7 +28,7 @@ namespace {
 
 constexpr UINT kAnswerLimitMs = 1000;
 constexpr DWORD kPingSliceMs = 250;
-constexpr int kEventsPerSample = 25;
+constexpr std::uint64_t kSampleEveryMs = 2000;
 
 const wchar_t* const kDevices[] = {L"card", L"phone", L"bridge"};
 const wchar_t* const kEndpoints[] = {L"card-in", L"phone-out", L"bridge-in", L"bridge-out"};
@@ -39,6 +39,7 @@ struct Soak {
   DWORD processId = 0;
   std::wstring out;
   long long slowestPing = 0;
+  std::uint64_t nextSampleAt = 0;
   bool failed = false;
 
   int Pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random); }
@@ -57,6 +58,7 @@ struct Soak {
     long long ms = bench::PingMs(window, kAnswerLimitMs);
     if (ms < 0) Fail("hang", "no answer to WM_NULL within 1 s at " + std::to_string(bench::NowMs()));
     slowestPing = std::max(slowestPing, ms);
+    if (bench::NowMs() >= nextSampleAt) Sample();
   }
 
   // Keeps pinging while it waits, so that a hang between two events is seen too.
@@ -79,6 +81,7 @@ struct Soak {
   }
 
   void Sample() {
+    nextSampleAt = bench::NowMs() + kSampleEveryMs;
     bench::AppendTextFile(out + L"\\samples.txt", std::to_string(bench::NowMs()) + " " +
                                                       std::to_string(bench::HandleCount(processId)) + " " +
                                                       std::to_string(slowestPing) + "\n");
@@ -217,7 +220,6 @@ int wmain(int argc, wchar_t** argv) {
     bench::AppendTextFile(soak.out + L"\\events.txt",
                           std::to_string(n) + " " + std::to_string(bench::NowMs()) + " " + bench::Utf8(what) + "\n");
     soak.Ping();
-    if (n % kEventsPerSample == 0) soak.Sample();
   }
   if (!PutInOrder()) soak.Fail("world", "could not be put in order");
   // Two quiet polls and some, still watching.
