@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <cstdio>
+
 #include <tlhelp32.h>
 
 #include "sim_files.h"
@@ -198,7 +200,10 @@ int RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD lim
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
   HANDLE out = CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return -1;
+  if (out == INVALID_HANDLE_VALUE) {
+    std::fprintf(stderr, "RunProgram: no output file (error %lu)\n", GetLastError());
+    return -1;
+  }
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -209,8 +214,12 @@ int RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD lim
   PROCESS_INFORMATION process{};
   BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
                                 nullptr, nullptr, &startup, &process);
+  const DWORD startError = started ? 0 : GetLastError();
   CloseHandle(out);
-  if (!started) return -1;
+  if (!started) {
+    std::fprintf(stderr, "RunProgram: %ls did not start (error %lu)\n", exe.c_str(), startError);
+    return -1;
+  }
   DWORD code = static_cast<DWORD>(-1);
   if (WaitForSingleObject(process.hProcess, limitMs) == WAIT_OBJECT_0) {
     GetExitCodeProcess(process.hProcess, &code);
