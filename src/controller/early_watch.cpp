@@ -14,7 +14,6 @@
 #include "log/text.h"
 #include "ui/device_lists.h"
 #include "ui/window_state.h"
-#include "worker/worker.h"
 
 namespace varn {
 
@@ -67,12 +66,6 @@ void OnDeviceChangeNotice(HWND window) {
 
 void OnEarlyWatchTimer(HWND window) {
   KillTimer(window, kTimerEarlyWatch);
-  // A busy worker would make the run stop before any decision, and the repair would wait for
-  // the next poll. The guard holds the worker for a moment every five seconds: wait that out.
-  if (IsWorkerBusy()) {
-    SetTimer(window, kTimerEarlyWatch, kEarlyWatchQuietMs, nullptr);
-    return;
-  }
   lastEarlyRunMs = GetTickCount64();
   EvaluateDeviceState();
   if (!SameEntries(captureList, captureBeforeBurst) || !SameEntries(renderList, renderBeforeBurst)) {
