@@ -47,7 +47,7 @@ void SubmitStopListen(const DeviceIdentity& input, bool updateStatus, const std:
 // is busy (then a box says so).
 void ExportDiagnostics();
 
-// The watchdog, run by timer 1 every 1500 ms.
+// The watchdog, run by timer 1 every 1500 ms, and early after a burst of device notifications.
 void EvaluateDeviceState();
 // Enables disabled bridge endpoints on the worker; true when the task was accepted.
 bool SubmitEnableBridgeAndReconnect();

@@ -1,6 +1,7 @@
-// The device watchdog: timer 1 runs EvaluateDeviceState every 1500 ms. The program registers
-// for no device notifications, so this poll is how it learns that endpoints came, went, were
-// renumbered, disabled or made the default. A run never touches the routes itself; it reports
+// The device watchdog: timer 1 runs EvaluateDeviceState every 1500 ms, and a burst of device
+// notifications runs it early (early_watch.cpp). The poll alone finds every change, so that a
+// notification that never comes costs time, never a repair: it is how the program learns that
+// endpoints came, went, were renumbered, disabled or made the default. A run never touches the routes itself; it reports
 // and hands every route change to the worker. The decisions are in watch_decisions.cpp.
 
 #include <windows.h>
