@@ -63,16 +63,6 @@ class ConnectAndCancel : public ProgramScenario {
   std::wstring Status() const { return TextOf(GetDlgItem(window_, 105)); }
   static std::wstring Setting(const wchar_t* name) { return varn::ReadSettingString(name); }
 
-  // The box the program shows next: its title and text, closed once read.
-  std::optional<ShownBox> CloseNextBox() {
-    std::optional<ShownBox> box;
-    if (!WaitUntil([&] { return (box = FindMessageBox(processId_)).has_value() && !box->text.empty(); }, 10000)) {
-      return std::nullopt;
-    }
-    PostMessageW(box->window, WM_COMMAND, IDOK, 0);
-    WaitUntil([&] { return !FindMessageBox(processId_).has_value(); }, 5000);
-    return box;
-  }
 
   // Both routes switched on twice, with a pause of both between: the manual connect.
   Lines ManualConnectCommands() const {
@@ -155,7 +145,7 @@ TEST_F(ConnectAndCancel, ConnectWithThePhoneOutputGoneSaysSoAndTouchesNothing) {
   ASSERT_EQ(Audiosim(L"unplug phone"), 0);
   program_->PostCommand(kTrayConnect);
   const std::wstring problem = L"未检测到手机输出通道，请重新选择播放设备";
-  std::optional<ShownBox> box = CloseNextBox();
+  std::optional<ShownBox> box = CloseNextBox(10000);
   ASSERT_TRUE(box.has_value());
   EXPECT_EQ(box->title, L"VARN USB Audio");
   EXPECT_EQ(box->text, problem);
@@ -174,7 +164,7 @@ TEST_F(ConnectAndCancel, AFailedConnectShowsItsErrorBox) {
   SetFaults("SetListenToThisDevice exit=5\n");
   ASSERT_NE(Start(), nullptr);
   Click(kConnectButton);
-  std::optional<ShownBox> box = CloseNextBox();
+  std::optional<ShownBox> box = CloseNextBox(10000);
   ASSERT_TRUE(box.has_value());
   EXPECT_EQ(box->title, L"VARN 侦听修复");
   EXPECT_EQ(box->text, L"建立侦听未成功。请检查 声卡输入[" + std::wstring(kCardName) + L"] 和 手机输出[" + kPhoneName +
@@ -202,7 +192,7 @@ TEST_F(ConnectAndCancel, ASuccessfulConnectLiftsTheMarkOfARefusedOne) {
 
   ASSERT_EQ(Audiosim(L"unplug phone"), 0);
   program_->PostCommand(kTrayConnect);
-  ASSERT_TRUE(CloseNextBox().has_value());
+  ASSERT_TRUE(CloseNextBox(10000).has_value());
   ASSERT_EQ(Audiosim(L"plug phone"), 0);
   ASSERT_EQ(Audiosim(L"mute card-in"), 0);
 
@@ -269,7 +259,7 @@ TEST_F(ConnectAndCancel, CancelWithoutTheBridgeAsksForIt) {
   EXPECT_TRUE(WaitUntil([&] { return Enabled(kConnectButton) && !Enabled(kCancelButton); }, 5000))
       << "cancel is greyed without the bridge";
   program_->PostCommand(kTrayCancel);
-  std::optional<ShownBox> box = CloseNextBox();
+  std::optional<ShownBox> box = CloseNextBox(10000);
   ASSERT_TRUE(box.has_value());
   EXPECT_EQ(box->title, L"VARN 侦听修复");
   EXPECT_EQ(box->text, L"请选择声卡输入，并确认 USB Audio VARN 已连接。");

@@ -46,15 +46,6 @@ class DiagnosticsExport : public ProgramScenario {
     }
   }
   std::wstring Status() const { return TextOf(GetDlgItem(window_, 105)); }
-  std::optional<ShownBox> CloseNextBox() {
-    std::optional<ShownBox> box;
-    if (!WaitUntil([&] { return (box = FindMessageBox(processId_)).has_value() && !box->text.empty(); }, 20000)) {
-      return std::nullopt;
-    }
-    PostMessageW(box->window, WM_COMMAND, IDOK, 0);
-    WaitUntil([&] { return !FindMessageBox(processId_).has_value(); }, 5000);
-    return box;
-  }
   // Tasks the program runs on its own may be under way: each command either starts the export
   // or shows the busy box, and is repeated until the worker takes it.
   bool ExportWhenIdle() {
@@ -64,7 +55,7 @@ class DiagnosticsExport : public ProgramScenario {
       std::optional<ShownBox> box;
       if (!WaitUntil([&] { return LogCount(kStarted) > started || (box = FindMessageBox(processId_)); }, 5000)) break;
       if (!box) return true;
-      CloseNextBox();
+      CloseNextBox(20000);
       Sleep(500);
     }
     return false;
@@ -82,7 +73,7 @@ TEST_F(DiagnosticsExport, JoinsTheLogsOldestFirstWithTheSnapshotAndRefusesWhileB
     return WaitUntil([&] { return LogCount("[INFO ] [work] 任务开始 [手动连接]") > 0; }, 1000);
   }, 30000));
   program_->PostCommand(207);
-  std::optional<ShownBox> busy = CloseNextBox();
+  std::optional<ShownBox> busy = CloseNextBox(20000);
   ASSERT_TRUE(busy.has_value());
   EXPECT_EQ(busy->title + L"|" + busy->text, L"导出诊断包|程序正在执行其他操作，请稍后再试。");
   ASSERT_TRUE(WaitUntil([&] { return LogCount("[INFO ] [app] 操作完成 [手动连接] 结果=成功，当前在侦听") > 0; }, 30000));
@@ -144,7 +135,7 @@ TEST_F(DiagnosticsExport, ReportsADesktopThatCannotTakeTheFile) {
     ASSERT_TRUE(WriteBytes(Desktop() + L"\\" + name, "mine"));
   }
   ASSERT_TRUE(ExportWhenIdle());
-  std::optional<ShownBox> box = CloseNextBox();
+  std::optional<ShownBox> box = CloseNextBox(20000);
   ASSERT_TRUE(box.has_value());
   EXPECT_EQ(box->title + L"|" + box->text, L"VARN 侦听修复|导出诊断日志失败：无法在桌面创建文件（可能被安全软件拦截）。\r\n\r\n"
                                            L"可以手动到这个目录取日志文件，把 VARNListenFix.log 发回来即可：\r\n" + AppDir());
@@ -161,7 +152,7 @@ TEST_F(DiagnosticsExport, ReportsADesktopThatCannotTakeTheFile) {
   RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Desktop", REG_EXPAND_SZ, unusable.c_str(),
                   DWORD((unusable.size() + 1) * sizeof(wchar_t)));
   const bool started = ExportWhenIdle();
-  box = CloseNextBox();
+  box = CloseNextBox(20000);
   RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"Desktop", REG_EXPAND_SZ, usual, size);
   ASSERT_TRUE(started && box.has_value());
   EXPECT_EQ(box->text, L"导出诊断包失败：无法定位桌面目录。");

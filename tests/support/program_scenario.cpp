@@ -121,4 +121,14 @@ size_t ProgramScenario::LogCount(const std::string& line) const {
   return count;
 }
 
+std::optional<ShownBox> ProgramScenario::CloseNextBox(DWORD timeoutMs) {
+  std::optional<ShownBox> box;
+  if (!WaitUntil([&] { return (box = FindMessageBox(processId_)).has_value() && !box->text.empty(); }, timeoutMs)) {
+    return std::nullopt;
+  }
+  PostMessageW(box->window, WM_COMMAND, IDOK, 0);
+  WaitUntil([&] { return !FindMessageBox(processId_).has_value(); }, 5000);
+  return box;
+}
+
 }  // namespace testing_support

@@ -56,6 +56,8 @@ class ProgramScenario : public SimulatedWorldTest {
   // A pick in a drop-down list: the list changes its selection and tells its parent.
   void Pick(int comboId, int index);
   size_t LogCount(const std::string& line) const;
+  // The box the program shows next within the deadline: its title and text, closed once read.
+  std::optional<ShownBox> CloseNextBox(DWORD timeoutMs);
 
   std::unique_ptr<ProgramRun> program_;
   HWND window_ = nullptr;
