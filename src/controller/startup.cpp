@@ -74,8 +74,10 @@ void ApplyInitialState() {
 }
 
 void SubmitStartupWork(bool autostartWanted) {
-  const std::wstring input = SelectedInputId();
+  // The snapshot has resolved the input list's pick already; resolving it again would ask
+  // Core Audio for the default a second time on the window thread.
   const SnapshotInput snapshot = CaptureWindowState();
+  const std::wstring input = snapshot.captureResolvedId;
   const std::wstring programPath = GetProgramPath();
   SubmitTask(
       [autostartWanted, input, snapshot, programPath](const Progress& progress) {
