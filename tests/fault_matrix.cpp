@@ -194,6 +194,9 @@ TEST_F(FaultMatrix, ABridgeSlowToEnableAtStartIsWaitedForAndConnected) {
   SetFaults("Enable enable-delay=2500\n");
   ASSERT_NE(Start(L"", Startup::Raw), nullptr);
   EXPECT_TRUE(WaitForLog("[WARN ] [dev] 端点启用第 1 轮未生效 id=" + Utf8(Id(L"bridge-in")), 20000));
+  // Seen through to the end by the start-up work itself, not merely come up on its own later.
+  const std::string enabled = "[INFO ] [dev] 端点启用成功 id=" + Utf8(Id(L"bridge-in")) + " ";
+  EXPECT_TRUE(WaitUntil([&] { return LoggedPrefix(enabled); }, 20000));
   EXPECT_TRUE(WaitForLog("[INFO ] [app] 操作完成 [启动自动连接] 结果=成功，当前在侦听", 30000));
   EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::kCaptureFlow));
   EXPECT_TRUE(Listening(L"card-in") && Listening(L"bridge-in"));
