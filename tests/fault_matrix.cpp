@@ -417,7 +417,10 @@ TEST_F(FaultMatrix, AKilledProgramTakesItsHangingToolWithIt) {
   ASSERT_NE(Start(), nullptr);
   SetFaults("* hang\n");
   Click(kConnectButton);
-  ASSERT_TRUE(WaitUntil([&] { return ToolsRunning() == 1; }, 10000)) << "the tool hangs";
+  // The journal line is written by the running tool, so by then the program has let it go from
+  // its suspended start, which it does only once the tool is in the program's job: a kill
+  // between the process's creation and that moment is a window this row does not aim at.
+  ASSERT_TRUE(WaitUntil([&] { return Journal().size() == 1 && ToolsRunning() == 1; }, 10000)) << "the tool hangs";
   const std::wstring appDir = program_->AppDirectory();
   program_.reset();  // TerminateProcess, and waits for the end
   const ULONGLONG killed = GetTickCount64();
