@@ -131,9 +131,14 @@ int Repair(const std::wstring& kind, int count, unsigned seed, const std::wstrin
     if (line.empty()) {
       bench::AppendTextFile(outPath, "none\n");
     } else {
-      std::uint64_t startedAt = _strtoui64(line.c_str(), nullptr, 10);
+      // "<tool started> <tool process created> <arguments>", both in ms since 1601.
+      char* rest = nullptr;
+      std::uint64_t startedAt = _strtoui64(line.c_str(), &rest, 10);
+      std::uint64_t createdAt = _strtoui64(rest, &rest, 10);
       long long latency = static_cast<long long>(startedAt) - static_cast<long long>(changedAt);
-      bench::AppendTextFile(outPath, std::to_string(latency) + " " + line.substr(line.find(' ') + 1) + "\n");
+      long long toCreation = static_cast<long long>(createdAt) - static_cast<long long>(changedAt);
+      bench::AppendTextFile(outPath, std::to_string(latency) + " " + std::to_string(toCreation) + " " +
+                                         std::string(*rest == ' ' ? rest + 1 : rest) + "\n");
     }
     if (kind != L"default") Change(kind, true);
   }
