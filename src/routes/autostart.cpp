@@ -1,8 +1,11 @@
+// rand_s, the C runtime's door to the system's cryptographic generator, is declared only with
+// this set before the first C runtime header.
+#define _CRT_RAND_S
 #include "routes/autostart.h"
 
 #include <aclapi.h>
-#include <bcrypt.h>
 #include <sddl.h>
+#include <stdlib.h>
 
 #include <vector>
 
@@ -209,13 +212,15 @@ bool RunSchtasks(const std::wstring& commandLine) {
 std::wstring NewDefinitionPath() {
   wchar_t windows[MAX_PATH];
   UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-  unsigned char random[16];
-  if (length == 0 || length >= MAX_PATH ||
-      BCryptGenRandom(nullptr, random, sizeof(random), BCRYPT_USE_SYSTEM_PREFERRED_RNG) != 0) {
-    return std::wstring();
-  }
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  // 128 random bits from rand_s rather than bcrypt.dll: the program would otherwise load a
+  // cryptography library at every start for a name it needs only when the logon task is made.
   std::wstring name = L"varn-autostart-";
-  for (unsigned char byte : random) name += FormatText(L"%02x", static_cast<unsigned>(byte));
+  for (int part = 0; part < 4; ++part) {
+    unsigned int random = 0;
+    if (rand_s(&random) != 0) return std::wstring();
+    name += FormatText(L"%08x", random);
+  }
   return JoinPath(JoinPath(std::wstring(windows, length), L"Temp"), name + L".xml");
 }
 
