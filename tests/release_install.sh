@@ -64,6 +64,8 @@ only_logs_and_notes() {
   done
 }
 
+# The end of the program's start-up work (worker task 12), which also aligns the logon task.
+startup_done='任务结束 op=12 '
 start_program() {  # the program as the Start-menu entry starts it, from its folder
   (cd "$instdir" && exec wine "$win_instdir\\VARNListenFix.exe") </dev/null >>"$work/program.out" 2>&1 &
   program_pid=$!
@@ -97,8 +99,6 @@ run_wine reg add "$settings_key" /v ReleaseTestMarker /t REG_SZ /d kept /f
 export AUDIOSIM_DIR
 AUDIOSIM_DIR="Z:$(echo "$work/world" | tr / '\\')"
 run_wine "$VARN_BUILD_DIR/sim/audiosim.exe" init || { echo "FAILED: no simulated world"; exit 1; }
-# The logon task as the program would have made it with autostart on.
-printf '%s\r\n' "$task" >"$work/world/schtasks_tasks.txt"
 
 echo "== install"
 run_wine "$setup" /S
@@ -122,7 +122,7 @@ check "EstimatedSize $size_kib KiB is the installed files' ($files_kib KiB)" wit
 
 echo "== the installed program runs; setup again over it"
 start_program
-check "the installed program starts on the simulated world" wait_for 30 log_count_is '环境快照结束' 1
+check "the installed program starts on the simulated world" wait_for 30 log_count_is "$startup_done" 1
 touch -d '2001-01-01' "$instdir/VARNListenFix.exe"
 run_wine "$setup" /S
 check "setup /S over the running program exits 0" [ $? -eq 0 ]
@@ -132,8 +132,15 @@ check "the program file was replaced" [ "$(stat -c %Y "$instdir/VARNListenFix.ex
 
 echo "== uninstall, keeping settings and logs"
 start_program
-check "the program runs again" wait_for 30 log_count_is '环境快照结束' 2
+check "the program runs again" wait_for 30 log_count_is "$startup_done" 2
 echo "notes of the user's" >"$instdir/my-notes.txt"
+# The logon task as the program makes it with autostart on (the stand-in schtasks.exe's state;
+# the program aligned the task in its start-up work, so it is written only now).
+printf '%s\r\n' "$task" >"$work/world/schtasks_tasks.txt"
+journal_lines=$(wc -l <"$work/world/schtasks_journal.log")
+uninstaller_deleted_task() {
+  tail -n +$((journal_lines + 1)) "$work/world/schtasks_journal.log" | grep -q -F "/Delete /TN \"$task\" /F"
+}
 run_wine "$win_instdir\\uninstall.exe" /S
 check "uninstall.exe /S exits 0" [ $? -eq 0 ]
 check "the uninstaller ends" wait_for 60 uninstaller_done
@@ -146,8 +153,7 @@ check "the log is kept" [ -f "$instdir/VARNListenFix.log" ]
 check "a file of the user's in the folder is kept" [ -f "$instdir/my-notes.txt" ]
 check "nothing but logs and the user's file is left" only_logs_and_notes
 check "the settings are kept" value_is "$settings_key" ReleaseTestMarker kept
-check "the logon task was deleted by schtasks.exe from the system folder" \
-      grep -q -F "/Delete /TN \"$task\" /F" "$work/world/schtasks_journal.log"
+check "the uninstaller deleted the logon task with the system folder's schtasks.exe" uninstaller_deleted_task
 check "the logon task is gone" bash -c "! grep -q -F '$task' '$work/world/schtasks_tasks.txt'"
 
 echo "== install again, uninstall with /PURGE"
