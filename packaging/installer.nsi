@@ -69,6 +69,7 @@ UninstPage custom un.UserDataPage un.UserDataPageLeave
 
 !insertmacro MUI_LANGUAGE "SimpChinese"
 
+LangString MsgNeedAdmin 2052 "需要管理员权限。请右键点击本程序，选择“以管理员身份运行”。"
 LangString MsgRunning 2052 "${TITLE} 正在运行。$\r$\n$\r$\n点击“确定”关闭它并继续，点击“取消”退出。"
 LangString MsgStillRunning 2052 "${TITLE} 没有退出。$\r$\n$\r$\n请从托盘菜单选择“退出”后点击“重试”，或点击“取消”退出。"
 LangString MsgFileBusy 2052 "文件正被使用，无法替换或删除：$\r$\n$R0$\r$\n$\r$\n请关闭 ${TITLE}（所有用户的）后点击“重试”，或点击“取消”退出。"
@@ -149,7 +150,21 @@ FunctionEnd
 !insertmacro ENSURE_FILE_FREE ""
 !insertmacro ENSURE_FILE_FREE "un."
 
+; With UAC off, or run by a standard user who cannot elevate, the manifest alone does not give
+; administrator rights: stop with a message (exit code 740, "elevation required") before a
+; page suggests that Program Files could be written.
+!macro REQUIRE_ADMIN
+  UserInfo::GetAccountType
+  Pop $0
+  ${If} $0 != "admin"
+    MessageBox MB_OK|MB_ICONSTOP "$(MsgNeedAdmin)" /SD IDOK
+    SetErrorLevel 740
+    Quit
+  ${EndIf}
+!macroend
+
 Function .onInit
+  !insertmacro REQUIRE_ADMIN
   SetRegView 64
   SetShellVarContext all
   ; An earlier installation's folder, when there is one.
@@ -194,6 +209,7 @@ Section "Install"
 SectionEnd
 
 Function un.onInit
+  !insertmacro REQUIRE_ADMIN
   SetRegView 64
   SetShellVarContext all
   StrCpy $PurgeUserData 0
