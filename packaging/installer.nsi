@@ -41,6 +41,9 @@ SetDateSave on
 Name "${TITLE} V${VERSION_MAJOR}.${VERSION_MINOR}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\${PRODUCT}"
+; An earlier installation's folder, unless /D= names another. This setup is a 64-bit program,
+; so the key is read in the 64-bit view, where it writes it.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 BrandingText "${PRODUCT} ${VERSION}"
 ShowInstDetails show
 ShowUninstDetails show
@@ -167,11 +170,6 @@ Function .onInit
   !insertmacro REQUIRE_ADMIN
   SetRegView 64
   SetShellVarContext all
-  ; An earlier installation's folder, when there is one.
-  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
-  ${If} $0 != ""
-    StrCpy $INSTDIR $0
-  ${EndIf}
 FunctionEnd
 
 Section "Install"

@@ -75,7 +75,10 @@ release_package() {  # release_package <source dir> <program> <tool> <dist dir> 
   for f in "$program" "$tool"; do
     [ -f "$f" ] || { echo "release: $f is missing" >&2; return 1; }
   done
+  # makensis reads and writes relative to the script's folder: every path absolute.
   mkdir -p "$dist" || return 1
+  src=$(realpath "$src") && program=$(realpath "$program") && tool=$(realpath "$tool") && dist=$(realpath "$dist") ||
+    return 1
   stage="$dist/.stage"
   rm -rf "$stage" && mkdir -p "$stage/$name" || return 1
   cp "$program" "$stage/$name/VARNListenFix.exe" && cp "$tool" "$stage/$name/SoundVolumeView.exe" || return 1
