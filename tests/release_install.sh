@@ -52,10 +52,12 @@ log_count() { cat "$instdir/VARNListenFix.log" 2>/dev/null | grep -c -F "$1"; }
 log_count_is() { [ "$(log_count "$1")" -ge "$2" ]; }
 gone() { [ ! -e "$1" ]; }
 program_ended() { ! kill -0 "$program_pid" 2>/dev/null; }
-# The uninstaller copies itself to %TEMP% and starts the copy, which does the work: done when
-# no process of the prefix runs a temporary uninstaller copy ("~nsu....tmp\Un_A.exe").
-# (The pattern is written so that grep's own command line does not match it.)
-uninstaller_done() { ! grep -l -a -E '~ns[u]' /proc/[0-9]*/cmdline >/dev/null 2>&1; }
+# The uninstaller copies itself to %TEMP% and starts the copy, which does the work, and the
+# first one exits at once. The copy deletes the uninstall key as its last step; it is done when
+# that key is gone and no process runs a temporary uninstaller copy ("~nsu1.tmp\Un.exe"; the
+# pattern is written so that grep's own command line does not match it). A copy just started
+# may not show that name yet, hence the key.
+uninstaller_done() { key_gone "$uninstall_key" && ! grep -l -a -E '~ns[u]' /proc/[0-9]*/cmdline >/dev/null 2>&1; }
 # Only log files of the program are left in the folder.
 only_logs_and_notes() {
   local f
@@ -143,7 +145,7 @@ uninstaller_deleted_task() {
 }
 run_wine "$win_instdir\\uninstall.exe" /S
 check "uninstall.exe /S exits 0" [ $? -eq 0 ]
-check "the uninstaller ends" wait_for 60 uninstaller_done
+check "the uninstaller ends" wait_for 30 uninstaller_done
 check "the running program was ended first" wait_for 10 program_ended
 check "the program ended through its exit command" log_count_is '用户从托盘菜单退出程序' 2
 for f in VARNListenFix.exe SoundVolumeView.exe uninstall.exe; do check "removed: $f" gone "$instdir/$f"; done
@@ -166,7 +168,7 @@ check "setup /S over the kept logs exits 0" [ $? -eq 0 ]
 check "the earlier log is still there after the install" [ -f "$instdir/VARNListenFix.log" ]
 run_wine "$win_instdir\\uninstall.exe" /S /PURGE
 check "uninstall.exe /S /PURGE exits 0" [ $? -eq 0 ]
-check "the uninstaller ends" wait_for 60 uninstaller_done
+check "the uninstaller ends" wait_for 30 uninstaller_done
 check "the program folder is gone" gone "$instdir"
 check "uninstall key removed" key_gone "$uninstall_key"
 check "the settings key is deleted" key_gone "$settings_key"
