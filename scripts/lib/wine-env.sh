@@ -33,7 +33,8 @@ wine_prepare_prefix() {
 # - the stand-in schtasks.exe (build/sim) over Wine's own in the system folder, where the
 #   program starts it by its full path;
 # Registry settings, imported in one Wine start:
-# - our fake Core Audio server as the in-process server of the MMDeviceEnumerator class;
+# - our fake Core Audio server as the in-process server of the MMDeviceEnumerator class and of
+#   the two audio policy classes (the current one and Vista's) that our own sound tool uses;
 # - a virtual desktop, so that windows need no window manager (saves 2 s per GUI start);
 # - a CJK font linked behind the UI fonts, or Chinese text draws as boxes;
 # - no LogPixels of the user's: programs start at the default 96 DPI, even after a scenario
@@ -66,6 +67,20 @@ REGEDIT4
 @="MMDeviceEnumerator class (audiosim)"
 
 [HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{BCDE0395-E52F-467C-8E3D-C4579291692E}\\InprocServer32]
+@="$dll"
+"ThreadingModel"="Both"
+
+[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{870AF99C-171D-4F9E-AF0D-E63DF40C2BC9}]
+@="CPolicyConfigClient (audiosim)"
+
+[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{870AF99C-171D-4F9E-AF0D-E63DF40C2BC9}\\InprocServer32]
+@="$dll"
+"ThreadingModel"="Both"
+
+[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{294935CE-F637-4E7C-A41B-AB255460B862}]
+@="CPolicyConfigVistaClient (audiosim)"
+
+[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{294935CE-F637-4E7C-A41B-AB255460B862}\\InprocServer32]
 @="$dll"
 "ThreadingModel"="Both"
 

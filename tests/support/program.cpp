@@ -1,5 +1,7 @@
 #include "support/program.h"
 
+#include <gtest/gtest.h>
+
 #include <commctrl.h>
 #include <shellapi.h>
 
@@ -20,7 +22,12 @@ ProgramRun::ProgramRun(const TempDir& scratch) {
   std::wstring build = tests.substr(0, tests.find_last_of(L"\\/"));
   programPath_ = appDir_ + L"\\VARNListenFix.exe";
   CopyFileW((build + L"\\VARNListenFix.exe").c_str(), programPath_.c_str(), FALSE);
-  CopyFileW(SimProgram(L"SoundVolumeView.exe").c_str(), (appDir_ + L"\\SoundVolumeView.exe").c_str(), FALSE);
+  // A tool that is not there would pass for the program's "tool missing" path: say so loudly.
+  const std::wstring tool = SoundToolToInstall();
+  if (!CopyFileW(tool.c_str(), (appDir_ + L"\\SoundVolumeView.exe").c_str(), FALSE)) {
+    const DWORD error = GetLastError();
+    ADD_FAILURE() << "no sound tool at " << Utf8(tool) << " (error " << error << ")";
+  }
 }
 
 ProgramRun::~ProgramRun() {

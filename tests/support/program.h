@@ -1,7 +1,8 @@
 #pragma once
-// Runs the real VARNListenFix.exe the way a user would: from its own folder with the stand-in
-// sound tool beside it, on the simulated world of the calling test. The program is driven
-// through its window (posted commands) and observed through its log, exit code and window.
+// Runs the real VARNListenFix.exe the way a user would: from its own folder with a sound tool
+// beside it (the stand-in, or the product's own: SoundToolToInstall), on the simulated world
+// of the calling test. The program is driven through its window (posted commands) and
+// observed through its log, exit code and window.
 
 #include <windows.h>
 
@@ -14,7 +15,7 @@ namespace testing_support {
 
 class ProgramRun {
  public:
-  // Copies the program and the stand-in tool into a new folder <scratch>\app (app-2, ... for
+  // Copies the program and the sound tool into a new folder <scratch>\app (app-2, ... for
   // later runs on the same scratch directory).
   explicit ProgramRun(const TempDir& scratch);
   ~ProgramRun();  // a program still running is killed

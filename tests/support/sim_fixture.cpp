@@ -33,7 +33,7 @@ void SimulatedWorldTest::TearDown() {
 }
 
 void SimulatedWorldTest::InstallSoundTool() {
-  ASSERT_TRUE(CopyFileW(SimProgram(L"SoundVolumeView.exe").c_str(), (dir / L"SoundVolumeView.exe").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileW(SoundToolToInstall().c_str(), (dir / L"SoundVolumeView.exe").c_str(), FALSE));
   varn::OpenLog(dir / L"VARNListenFix.exe");
   varn::LocateSoundTool(dir / L"VARNListenFix.exe");
 }

@@ -17,8 +17,8 @@ class SimulatedWorldTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Puts the stand-in sound tool beside a program in the scratch directory and points the log
-  // and the tool runner there, as the program's start-up does.
+  // Puts the sound tool (SoundToolToInstall) beside a program in the scratch directory and
+  // points the log and the tool runner there, as the program's start-up does.
   void InstallSoundTool();
   // Lines of the program's log that contain the text, without their time stamps.
   std::vector<std::string> LogLinesContaining(const std::string& text) const;

@@ -110,6 +110,13 @@ std::wstring SimProgram(const wchar_t* fileName) {
   return tests.substr(0, tests.find_last_of(L"\\/")) + L"\\sim\\" + fileName;
 }
 
+std::wstring SoundToolToInstall() {
+  wchar_t path[MAX_PATH * 2];
+  DWORD length = GetEnvironmentVariableW(L"VARN_SOUND_TOOL", path, MAX_PATH * 2);
+  if (length > 0 && length < MAX_PATH * 2) return std::wstring(path, length);
+  return SimProgram(L"SoundVolumeView.exe");
+}
+
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
   ULONGLONG deadline = GetTickCount64() + timeoutMs;
   for (;;) {

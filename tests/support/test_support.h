@@ -48,6 +48,10 @@ void RemoveTree(const std::wstring& path);
 std::wstring ThisExeDirectory();
 // Path of a program built into the simulator directory (build/sim) beside build/tests.
 std::wstring SimProgram(const wchar_t* fileName);
+// The SoundVolumeView.exe that tests put beside the program: the one VARN_SOUND_TOOL names (a
+// Windows path; CTest sets it to the product's own tool for the own_tool runs), else the
+// simulator's stand-in.
+std::wstring SoundToolToInstall();
 
 // Polls every 10 ms until the condition holds or the time is up.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);

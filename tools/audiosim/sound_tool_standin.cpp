@@ -12,12 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "sim_files.h"
-#include "world.h"
+#include "sound_commands.h"
 
 namespace {
-
-constexpr wchar_t kJournalTimesName[] = L"journal-times.log";
 
 enum ExitCode : int {
   kDone = 0,
@@ -27,21 +24,6 @@ enum ExitCode : int {
   kNotActive = 5,
   kNoWorld = 6,
 };
-
-// The argument text exactly as the caller wrote it: everything after the program token and
-// the blanks that follow it, parsed the way the Windows command line is.
-std::wstring ArgumentText(const wchar_t* commandLine) {
-  const wchar_t* p = commandLine;
-  if (*p == L'"') {
-    ++p;
-    while (*p != L'\0' && *p != L'"') ++p;
-    if (*p == L'"') ++p;
-  } else {
-    while (*p != L'\0' && *p != L' ' && *p != L'\t') ++p;
-  }
-  while (*p == L' ' || *p == L'\t') ++p;
-  return std::wstring(p);
-}
 
 std::vector<std::wstring> SplitArguments(const wchar_t* commandLine) {
   std::vector<std::wstring> arguments;
@@ -70,41 +52,23 @@ bool IsKnownForm(const std::vector<std::wstring>& args) {
   return false;
 }
 
-// Endpoints are addressed by id only, as the real tool is by the program.
-audiosim::Endpoint* ById(audiosim::World& world, const std::wstring& id) {
-  for (audiosim::Endpoint& e : world.endpoints) if (e.id == id) return &e;
-  return nullptr;
+int ExitCodeOf(audiosim::CommandResult result) {
+  switch (result) {
+    case audiosim::CommandResult::kDone: return kDone;
+    case audiosim::CommandResult::kUnknownId: return kUnknownId;
+    case audiosim::CommandResult::kWrongFlow: return kWrongFlow;
+    case audiosim::CommandResult::kNotActive: return kNotActive;
+  }
+  return kNoWorld;
 }
 
-int Apply(audiosim::World& world, const std::vector<std::wstring>& args,
-          const audiosim::Misbehaviour& fault) {
-  audiosim::Endpoint* endpoint = ById(world, args[1]);
-  if (endpoint == nullptr) return kUnknownId;
+audiosim::CommandResult Apply(audiosim::World& world, const std::vector<std::wstring>& args,
+                              const audiosim::Misbehaviour& fault) {
   const std::wstring& c = args[0];
-  if (IsCommand(c, L"SetListenToThisDevice")) {
-    if (endpoint->flow != audiosim::kCapture) return kWrongFlow;
-    endpoint->listen = args[2] == L"1";
-  } else if (IsCommand(c, L"SetPlaybackThroughDevice")) {
-    audiosim::Endpoint* target = ById(world, args[2]);
-    if (target == nullptr) return kUnknownId;
-    if (endpoint->flow != audiosim::kCapture || target->flow != audiosim::kRender) return kWrongFlow;
-    endpoint->listenTarget = target->id;
-  } else if (IsCommand(c, L"SetDefault")) {
-    if (audiosim::EffectiveState(*endpoint, audiosim::NowMs()) != audiosim::kStateActive) {
-      return kNotActive;
-    }
-    audiosim::SetDefaultAllRoles(world, *endpoint);
-  } else if (IsCommand(c, L"Enable")) {
-    if (fault.enableDelayMs > 0 && !endpoint->enabled) {
-      // A driver that is already coming up does not start over when asked again.
-      if (endpoint->enableAtMs == 0) endpoint->enableAtMs = audiosim::NowMs() + fault.enableDelayMs;
-    } else {
-      audiosim::SetEnabled(world, *endpoint, true);
-    }
-  } else {
-    audiosim::SetEnabled(world, *endpoint, false);
-  }
-  return kDone;
+  if (IsCommand(c, L"SetListenToThisDevice")) return audiosim::SetListening(world, args[1], args[2] == L"1");
+  if (IsCommand(c, L"SetPlaybackThroughDevice")) return audiosim::SetListenTarget(world, args[1], args[2]);
+  if (IsCommand(c, L"SetDefault")) return audiosim::SetDefault(world, args[1], audiosim::kRoles);
+  return audiosim::SetEndpointEnabled(world, args[1], IsCommand(c, L"Enable"), fault.enableDelayMs);
 }
 
 }  // namespace
@@ -112,36 +76,17 @@ int Apply(audiosim::World& world, const std::vector<std::wstring>& args,
 int wmain() {
   const std::uint64_t startedMs = audiosim::NowMs();
   const wchar_t* commandLine = GetCommandLineW();
-  std::wstring journal = audiosim::SimFile(audiosim::kJournalName);
-  if (!journal.empty()) {
-    audiosim::AppendFileBytes(journal, audiosim::ToUtf8(ArgumentText(commandLine)) + "\r\n");
-  }
-  // The benchmarks time a repair from a world change to the tool's start. They create this
-  // file; the tests never do, so their simulator folders stay as they were. The second time is
-  // the process's creation, the moment the caller asked for the run: what lies between the two
-  // is the cost of starting a process, which under Wine is far above a Windows system's.
-  std::wstring times = audiosim::SimFile(kJournalTimesName);
-  if (!times.empty() && GetFileAttributesW(times.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    FILETIME created{}, exited{}, kernel{}, user{};
-    std::uint64_t createdMs = startedMs;
-    if (GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
-      createdMs = ((static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime) / 10000;
-    }
-    audiosim::AppendFileBytes(times, std::to_string(startedMs) + " " + std::to_string(createdMs) + " " +
-                                         audiosim::ToUtf8(ArgumentText(commandLine)) + "\r\n");
-  }
-  std::vector<std::wstring> args = SplitArguments(commandLine);
-  std::wstring command = !args.empty() && args[0].size() > 1 ? args[0].substr(1) : std::wstring();
-  audiosim::Misbehaviour fault = audiosim::MisbehaviourFor(command);
+  audiosim::Misbehaviour fault = audiosim::JournalToolRun(audiosim::ArgumentText(commandLine), startedMs);
   if (fault.hang) Sleep(INFINITE);
   if (fault.delayMs > 0) Sleep(fault.delayMs);
   if (fault.forceExit) return static_cast<int>(fault.exitCode);
+  std::vector<std::wstring> args = SplitArguments(commandLine);
   if (!IsKnownForm(args)) return kBadArguments;
   if (fault.noEffect) return kDone;
 
   int result = kNoWorld;
   audiosim::UpdateWorld([&](audiosim::World& world) {
-    result = Apply(world, args, fault);
+    result = ExitCodeOf(Apply(world, args, fault));
     return result == kDone;
   });
   return result;

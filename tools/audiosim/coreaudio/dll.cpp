@@ -1,6 +1,6 @@
 // Entry points of the fake Core Audio server. The test prefix registers this DLL as the
-// in-process server of the MMDeviceEnumerator class (and disables Wine's own mmdevapi), so a
-// program's CoCreateInstance lands here. Every process that gets a class object records
+// in-process server of the MMDeviceEnumerator class (and disables Wine's own mmdevapi), and of
+// the two audio policy classes (policy_config.cpp), so a program's CoCreateInstance lands here. Every process that gets a class object records
 // itself in coreaudio-load.log in the simulator directory: the harness's proof that a test
 // ran on the simulated world and not on the host's audio.
 
@@ -39,6 +39,8 @@ void RecordLoad() {
 
 class ClassFactory : public IClassFactory, public RefCounted {
  public:
+  explicit ClassFactory(ClassCreator creator) : creator_(creator) {}
+
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     return QuerySingle<IClassFactory>(this, iid, object);
   }
@@ -49,13 +51,16 @@ class ClassFactory : public IClassFactory, public RefCounted {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    return CreateEnumerator(iid, object);
+    return creator_(iid, object);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock) InterlockedIncrement(&serverLocks);
     else InterlockedDecrement(&serverLocks);
     return S_OK;
   }
+
+ private:
+  const ClassCreator creator_;
 };
 
 }  // namespace
@@ -91,9 +96,12 @@ HRESULT UpdateEndpoint(const std::wstring& id,
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  if (!IsEqualCLSID(clsid, coreaudio::kMMDeviceEnumeratorClass)) return CLASS_E_CLASSNOTAVAILABLE;
+  coreaudio::ClassCreator creator = IsEqualCLSID(clsid, coreaudio::kMMDeviceEnumeratorClass)
+                                        ? coreaudio::CreateEnumerator
+                                        : coreaudio::PolicyClassCreator(clsid);
+  if (creator == nullptr) return CLASS_E_CLASSNOTAVAILABLE;
   coreaudio::RecordLoad();
-  auto* factory = new (std::nothrow) coreaudio::ClassFactory();
+  auto* factory = new (std::nothrow) coreaudio::ClassFactory(creator);
   if (factory == nullptr) return E_OUTOFMEMORY;
   HRESULT hr = factory->QueryInterface(iid, object);
   factory->Release();

@@ -59,7 +59,13 @@ HRESULT QuerySingle(Interface* self, REFIID iid, void** object) {
   return E_NOINTERFACE;
 }
 
+// Makes a new object of one class and asks it for the interface.
+using ClassCreator = HRESULT (*)(REFIID iid, void** object);
+
 HRESULT CreateEnumerator(REFIID iid, void** object);
+// The maker of one of the two audio policy classes (policy_config.cpp), or null when the
+// class is not one of them or is not served in this process.
+ClassCreator PolicyClassCreator(REFCLSID clsid);
 HRESULT CreateDevice(const std::wstring& id, audiosim::Flow flow, IMMDevice** device);
 HRESULT CreatePropertyStore(const std::wstring& id, bool writable, IPropertyStore** store);
 HRESULT CreateEndpointVolume(const std::wstring& id, void** object);

@@ -1,0 +1,97 @@
+#include "command_line.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+namespace sound_tool {
+
+namespace {
+
+wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+
+// Only ASCII letters fold: a Turkish dotless i or a full-width letter never makes a name.
+bool SameWord(const std::wstring& text, const wchar_t* word) {
+  size_t i = 0;
+  for (; word[i] != L'\0'; ++i) {
+    if (i >= text.size() || AsciiLower(text[i]) != AsciiLower(word[i])) return false;
+  }
+  return i == text.size();
+}
+
+bool IsOption(const std::wstring& argument, const wchar_t* name) {
+  return !argument.empty() && argument[0] == L'/' && SameWord(argument.substr(1), name);
+}
+
+enum class Option { kPlaybackThrough, kListen, kSetDefault, kEnable, kDisable };
+
+struct Form {
+  const wchar_t* name;
+  Option option;
+  size_t operands;
+};
+
+constexpr Form kForms[] = {
+    {L"SetPlaybackThroughDevice", Option::kPlaybackThrough, 2},
+    {L"SetListenToThisDevice", Option::kListen, 2},
+    {L"SetDefault", Option::kSetDefault, 2},
+    {L"Enable", Option::kEnable, 1},
+    {L"Disable", Option::kDisable, 1},
+};
+
+std::optional<Command> Refuse(std::wstring* why, std::wstring reason) {
+  if (why != nullptr) *why = std::move(reason);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine) {
+  std::vector<std::wstring> arguments;
+  int count = 0;
+  wchar_t** argv = CommandLineToArgvW(commandLine, &count);
+  if (argv == nullptr) return arguments;
+  for (int i = 1; i < count; ++i) arguments.emplace_back(argv[i]);
+  LocalFree(argv);
+  return arguments;
+}
+
+std::optional<Command> ParseCommand(const std::vector<std::wstring>& arguments, std::wstring* why) {
+  if (arguments.empty()) return Refuse(why, L"no command given");
+  const Form* form = nullptr;
+  for (const Form& candidate : kForms) {
+    if (IsOption(arguments[0], candidate.name)) form = &candidate;
+  }
+  if (form == nullptr) {
+    return Refuse(why, L"unknown command; the commands are /SetPlaybackThroughDevice, "
+                       L"/SetListenToThisDevice, /SetDefault, /Enable and /Disable");
+  }
+  const std::wstring name = std::wstring(L"/") + form->name;
+  if (arguments.size() != form->operands + 1) {
+    return Refuse(why, name + L" takes " + std::to_wstring(form->operands) + L" operand(s), not " +
+                           std::to_wstring(arguments.size() - 1));
+  }
+  if (arguments[1].empty()) return Refuse(why, name + L": an empty endpoint id");
+
+  Command command;
+  command.endpointId = arguments[1];
+  switch (form->option) {
+    case Option::kPlaybackThrough:
+      if (arguments[2].empty()) return Refuse(why, name + L": an empty render endpoint id");
+      command.action = Action::kPlaybackThrough;
+      command.targetId = arguments[2];
+      break;
+    case Option::kListen:
+      if (arguments[2] != L"1" && arguments[2] != L"0") return Refuse(why, name + L": the switch is 1 or 0");
+      command.action = arguments[2] == L"1" ? Action::kListenOn : Action::kListenOff;
+      break;
+    case Option::kSetDefault:
+      if (!SameWord(arguments[2], L"all")) return Refuse(why, name + L": only \"all\" roles are set");
+      command.action = Action::kSetDefault;
+      break;
+    case Option::kEnable: command.action = Action::kEnable; break;
+    case Option::kDisable: command.action = Action::kDisable; break;
+  }
+  return command;
+}
+
+}  // namespace sound_tool
