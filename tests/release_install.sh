@@ -3,8 +3,8 @@
 # install again over the running program, start the installed program on a simulated world,
 # uninstall (the way Programs and Features does, keeping settings and logs), then install and
 # uninstall once more with /PURGE. The packages are made by scripts/lib/release.sh from this
-# build's program with the simulator's stand-in sound tool, so that the installed program runs
-# on the simulated world. Needs VARN_BUILD_DIR, Xvfb (DISPLAY) and the prefix, as under
+# build's program and our own sound tool, which reaches the simulated world through the fake
+# Core Audio server's policy object, as it would reach Windows'. Needs VARN_BUILD_DIR, Xvfb (DISPLAY) and the prefix, as under
 # scripts/test. Prints one line per check; exits 1 when any failed.
 set -u
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -88,7 +88,7 @@ restore_settings() {
 
 rm -rf "$work" && mkdir -p "$work/world" || exit 1
 epoch=$(release_epoch "$root") || exit 1
-release_package "$root" "$VARN_BUILD_DIR/VARNListenFix.exe" "$VARN_BUILD_DIR/sim/SoundVolumeView.exe" \
+release_package "$root" "$VARN_BUILD_DIR/VARNListenFix.exe" "$VARN_BUILD_DIR/tool/SoundVolumeView.exe" \
                 "$work/dist" "$epoch" || { echo "FAILED: the packages could not be made"; exit 1; }
 setup=$(ls "$work"/dist/VARNListenFix-*-setup.exe)
 version=$(release_version "$root")
@@ -107,6 +107,7 @@ run_wine "$setup" /S
 check "setup /S exits 0" [ $? -eq 0 ]
 for f in VARNListenFix.exe SoundVolumeView.exe uninstall.exe; do check "installed: $f" [ -f "$instdir/$f" ]; done
 check "the installed program is this build's" cmp -s "$instdir/VARNListenFix.exe" "$VARN_BUILD_DIR/VARNListenFix.exe"
+check "the installed sound tool is our own, this build's" cmp -s "$instdir/SoundVolumeView.exe" "$VARN_BUILD_DIR/tool/SoundVolumeView.exe"
 check "Start-menu entry (all users)" [ -f "$shortcut" ]
 check "DisplayVersion $version" value_is "$uninstall_key" DisplayVersion "$version"
 check "DisplayName" value_is "$uninstall_key" DisplayName "泽沃尼亚音频无损转换器桥接软件 V${version%.*.*}"
@@ -125,6 +126,10 @@ check "EstimatedSize $size_kib KiB is the installed files' ($files_kib KiB)" wit
 echo "== the installed program runs; setup again over it"
 start_program
 check "the installed program starts on the simulated world" wait_for 30 log_count_is "$startup_done" 1
+# Its automatic connect goes through the installed sound tool, which the fake server journals.
+check "the installed program connects through the installed sound tool" \
+      wait_for 30 log_count_is '操作完成 [启动自动连接] 结果=成功，当前在侦听' 1
+check "the installed tool's runs are in the journal" grep -q -F '/SetListenToThisDevice' "$work/world/journal.log"
 touch -d '2001-01-01' "$instdir/VARNListenFix.exe"
 run_wine "$setup" /S
 check "setup /S over the running program exits 0" [ $? -eq 0 ]
