@@ -43,10 +43,13 @@ TEST(SoundToolArguments, OnlyTheSixFormsAreAccepted) {
       {LR"(/SetDefault "{0.0.0.00000000}.{r}" all)", sound_tool::kDone, Action::kSetDefault, L"{0.0.0.00000000}.{r}", L""},
       {LR"(/Enable "{0.0.0.00000000}.{r}")", sound_tool::kDone, Action::kEnable, L"{0.0.0.00000000}.{r}", L""},
       {LR"(/Disable "{0.0.0.00000000}.{r}")", sound_tool::kDone, Action::kDisable, L"{0.0.0.00000000}.{r}", L""},
-      // Option names and "all" in any ASCII letter case; ids without quotes are ids all the same.
-      {LR"(/setdefault "x" ALL)", sound_tool::kDone, Action::kSetDefault, L"x", L""},
-      {LR"(/ENABLE x)", sound_tool::kDone, Action::kEnable, L"x", L""},
-      {LR"(/sEtLiStEnToThIsDeViCe "x" 1)", sound_tool::kDone, Action::kListenOn, L"x", L""},
+      // Ids without quotes are ids all the same.
+      {LR"(/Enable x)", sound_tool::kDone, Action::kEnable, L"x", L""},
+      // Refused: option names and "all" in another letter case.
+      {LR"(/setdefault "x" all)", sound_tool::kBadArguments, kAny, L"", L""},
+      {LR"(/SetDefault "x" ALL)", sound_tool::kBadArguments, kAny, L"", L""},
+      {LR"(/ENABLE x)", sound_tool::kBadArguments, kAny, L"", L""},
+      {LR"(/sEtLiStEnToThIsDeViCe "x" 1)", sound_tool::kBadArguments, kAny, L"", L""},
       // Refused: nothing, unknown or misspelt commands, other option marks.
       {L"", sound_tool::kBadArguments, kAny, L"", L""},
       {LR"(/Mute "x")", sound_tool::kBadArguments, kAny, L"", L""},
@@ -55,7 +58,7 @@ TEST(SoundToolArguments, OnlyTheSixFormsAreAccepted) {
       {LR"(Enable "x")", sound_tool::kBadArguments, kAny, L"", L""},
       {LR"("x")", sound_tool::kBadArguments, kAny, L"", L""},
       {LR"(/ "x")", sound_tool::kBadArguments, kAny, L"", L""},
-      {L"/Ena\u0130ble x", sound_tool::kBadArguments, kAny, L"", L""},  // no folding beyond ASCII
+      {L"/Ena\u0130ble x", sound_tool::kBadArguments, kAny, L"", L""},
       // Refused: missing or extra operands.
       {LR"(/Enable)", sound_tool::kBadArguments, kAny, L"", L""},
       {LR"(/Disable "x" "y")", sound_tool::kBadArguments, kAny, L"", L""},

@@ -7,16 +7,9 @@ namespace sound_tool {
 
 namespace {
 
-wchar_t AsciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-// Only ASCII letters fold: a Turkish dotless i or a full-width letter never makes a name.
-bool SameWord(const std::wstring& text, const wchar_t* word) {
-  size_t i = 0;
-  for (; word[i] != L'\0'; ++i) {
-    if (i >= text.size() || AsciiLower(text[i]) != AsciiLower(word[i])) return false;
-  }
-  return i == text.size();
-}
+// Exactly as the program writes them: the tool takes six argument forms and no others, so a
+// caller that spells a command differently learns it at once instead of relying on a variant.
+bool SameWord(const std::wstring& text, const wchar_t* word) { return text == word; }
 
 bool IsOption(const std::wstring& argument, const wchar_t* name) {
   return !argument.empty() && argument[0] == L'/' && SameWord(argument.substr(1), name);
