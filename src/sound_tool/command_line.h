@@ -1,7 +1,6 @@
 #pragma once
 // The six argument forms the tool accepts, and nothing else. Option names and the word "all"
-// are matched without regard to ASCII letter case, as Windows command-line tools (and the
-// outside tool this one replaces) do; the listen switch is exactly "1" or "0"; endpoint ids are
+// are matched exactly as written; the listen switch is exactly "1" or "0"; endpoint ids are
 // taken as they are, but never empty.
 
 #include <optional>
