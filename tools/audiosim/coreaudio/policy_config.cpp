@@ -151,18 +151,24 @@ HRESULT SetListenProperty(PCWSTR id, BOOL fxStore, const PROPERTYKEY& key, const
   return Apply([&](audiosim::World& world) { return audiosim::SetListening(world, id, on); });
 }
 
-class PolicyConfigObject : public PolicyConfigLayout, public RefCounted {
+// IUnknown of a policy object: the one interface it serves, besides IUnknown itself.
+template <typename Layout, const IID& kServed>
+class PolicyUnknown : public Layout, public RefCounted {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
-    if (iid != __uuidof(IUnknown) && iid != kPolicyInterface) return E_NOINTERFACE;
-    *object = static_cast<PolicyConfigLayout*>(this);
+    if (iid != __uuidof(IUnknown) && iid != kServed) return E_NOINTERFACE;
+    *object = static_cast<Layout*>(this);
     AddRefImpl();
     return S_OK;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
   ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
+};
+
+class PolicyConfigObject : public PolicyUnknown<PolicyConfigLayout, kPolicyInterface> {
+ public:
 
   HRESULT STDMETHODCALLTYPE GetMixFormat(PCWSTR, WAVEFORMATEX**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetDeviceFormat(PCWSTR, BOOL, WAVEFORMATEX**) override { return E_NOTIMPL; }
@@ -193,18 +199,8 @@ class PolicyConfigObject : public PolicyConfigLayout, public RefCounted {
   }
 };
 
-class PolicyConfigVistaObject : public PolicyConfigVistaLayout, public RefCounted {
+class PolicyConfigVistaObject : public PolicyUnknown<PolicyConfigVistaLayout, kVistaInterface> {
  public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    if (iid != __uuidof(IUnknown) && iid != kVistaInterface) return E_NOINTERFACE;
-    *object = static_cast<PolicyConfigVistaLayout*>(this);
-    AddRefImpl();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
-  ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
 
   HRESULT STDMETHODCALLTYPE GetMixFormat(PCWSTR, WAVEFORMATEX**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetDeviceFormat(PCWSTR, BOOL, WAVEFORMATEX**) override { return E_NOTIMPL; }
