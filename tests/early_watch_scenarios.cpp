@@ -34,6 +34,19 @@ class EarlyWatchScenario : public ProgramScenario {
     varn::WriteSettingString(varn::kRenderIdValue, L"DEVICE:" + Id(L"phone-out"));
     varn::WriteSettingString(varn::kLastRenderResolvedValue, Id(L"phone-out"));
   }
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  // The index of the first log line from `from` on that begins with `begin`, waiting for it.
+  size_t FirstLine(const std::string& begin, size_t from, DWORD timeoutMs) const {
+    size_t found = kNone;
+    WaitUntil([&] {
+      const std::vector<std::string> lines = program_->LogLines();
+      for (size_t i = from; i < lines.size() && found == kNone; ++i) {
+        if (lines[i].rfind(begin, 0) == 0) found = i;
+      }
+      return found != kNone;
+    }, timeoutMs);
+    return found;
+  }
   size_t CountLogLines(const std::string& begin) const {
     size_t count = 0;
     for (const std::string& line : program_->LogLines()) count += line.rfind(begin, 0) == 0 ? 1 : 0;
@@ -93,6 +106,24 @@ TEST_F(EarlyWatchScenario, AFlappingEndpointIsLookedAtOnceAfterItSettles) {
   EXPECT_EQ(CountLogLines(kEarlyRunLine), 1u);
   // The early run, and at most one poll that fell into the flapping.
   EXPECT_LE(CountLogLines("[INFO ] [dev] 设备列表发生变化") - listChangesBefore, 2u);
+  ExitThroughTrayWithACleanLog();
+}
+
+// A driver slow to report volumes makes the volume guard hold the worker for seconds. The
+// bridge unplugged in that time is repaired by the early run as soon as the guard is done, not
+// by a later poll: the early run's own line follows the decision instead of coming before it.
+TEST_F(EarlyWatchScenario, AChangeWhileTheVolumeGuardRunsIsRepairedByTheEarlyRunOnceTheGuardIsDone) {
+  EnvScope slowDriver(L"AUDIOSIM_VOLUME_READ_DELAY", L"700");  // three readings: over two polls
+  ChooseCardAndPhone();
+  ASSERT_NE(Start(), nullptr);
+  const size_t guard = FirstLine("[INFO ] [guard] 音量守护运行中", 0, 15000);
+  ASSERT_NE(guard, kNone);
+  ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
+  const size_t decided = FirstLine("[WARN ] [dev] VARN 端点从活动列表消失且不在禁用列表", guard, kRepairLimitMs);
+  ASSERT_NE(decided, kNone);
+  const size_t early = FirstLine(kEarlyRunLine, guard, kRepairLimitMs);
+  ASSERT_NE(early, kNone);
+  EXPECT_GT(early, decided) << "the early run waited for the guard and decided";
   ExitThroughTrayWithACleanLog();
 }
 

@@ -29,8 +29,9 @@ bool SubmitRecoveryConnect(int kind, int mode, const std::wstring& progressText,
 // "取消连接" from the button or the tray; true when the task was submitted.
 bool StartCancel();
 // A user's action that finds the worker busy with the volume guard waits for the guard's
-// outcome instead of being refused; one waiting action per kind, the latest winning.
-enum class GuardWaiter { RouteAction, AutostartSync, Export, Count };
+// outcome instead of being refused; one waiting action per kind, the latest winning. The early
+// device run waits the same way.
+enum class GuardWaiter { RouteAction, AutostartSync, Export, EarlyWatch, Count };
 // True when the action was kept for later (the guard runs); false when the worker is busy
 // with anything else, or not at all.
 bool RunAfterGuard(GuardWaiter waiter, std::function<void()> action);

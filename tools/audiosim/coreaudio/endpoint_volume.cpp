@@ -1,8 +1,11 @@
 // IAudioEndpointVolume of an active endpoint: master volume and mute. Channels, steps and
 // change notifications are not used by the program and are not simulated.
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cwchar>
 #include <new>
 
 #include "objects.h"
@@ -12,6 +15,14 @@ namespace coreaudio {
 namespace {
 
 constexpr float kMinDb = -65.25f;
+
+// AUDIOSIM_VOLUME_READ_DELAY=MS makes every reading of the master volume take that long, as
+// with a driver slow to answer: whoever reads volumes (the program's volume guard) is held up.
+void WaitAsASlowDriver() {
+  wchar_t value[16] = {};
+  const DWORD length = GetEnvironmentVariableW(L"AUDIOSIM_VOLUME_READ_DELAY", value, 16);
+  if (length > 0 && length < 16) Sleep(wcstoul(value, nullptr, 10));
+}
 
 class EndpointVolume : public IAudioEndpointVolume, public RefCounted {
  public:
@@ -25,6 +36,7 @@ class EndpointVolume : public IAudioEndpointVolume, public RefCounted {
 
   HRESULT STDMETHODCALLTYPE GetMasterVolumeLevelScalar(float* level) override {
     if (level == nullptr) return E_POINTER;
+    WaitAsASlowDriver();
     audiosim::Endpoint e;
     HRESULT hr = ReadActive(e);
     if (SUCCEEDED(hr)) *level = static_cast<float>(e.volume);
