@@ -27,8 +27,6 @@ bool burstOpen = false;
 std::vector<DeviceIdentity> captureBeforeBurst;
 std::vector<DeviceIdentity> renderBeforeBurst;
 ULONGLONG lastEarlyRunMs = 0;
-// Cleared when the window goes: a run still waiting for the guard is dropped.
-bool watching = false;
 
 bool SameEntries(const std::vector<DeviceIdentity>& a, const std::vector<DeviceIdentity>& b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const DeviceIdentity& x, const DeviceIdentity& y) {
@@ -45,14 +43,12 @@ UINT EarlyWatchDelayMs(ULONGLONG nowMs, ULONGLONG lastRunMs) {
 
 void StartEarlyWatch(HWND window, UINT message) {
   HRESULT hr = S_OK;
-  watching = true;
   if (StartDeviceNotifications(window, message, hr)) return;
   LogWarn(L"dev", FormatText(L"设备变化通知注册失败 %s，改为只靠每 1500 ms 的巡检发现设备变化",
                              FormatErrorCode(static_cast<std::uint32_t>(hr)).c_str()));
 }
 
 void StopEarlyWatch(HWND window) {
-  watching = false;
   StopDeviceNotifications();
   KillTimer(window, kTimerEarlyWatch);
 }
@@ -70,7 +66,6 @@ void OnDeviceChangeNotice(HWND window) {
 
 void OnEarlyWatchTimer(HWND window) {
   KillTimer(window, kTimerEarlyWatch);
-  if (!watching) return;
   // The volume guard holds the worker for a moment every five seconds and changes no device.
   // A run now would stop at the busy worker and leave the repair to the next poll, up to 1.5 s
   // away: it runs as soon as the guard's outcome is in instead. Any other task is changing the

@@ -9,10 +9,8 @@ namespace {
 
 // Exactly as the program writes them: the tool takes six argument forms and no others, so a
 // caller that spells a command differently learns it at once instead of relying on a variant.
-bool SameWord(const std::wstring& text, const wchar_t* word) { return text == word; }
-
 bool IsOption(const std::wstring& argument, const wchar_t* name) {
-  return !argument.empty() && argument[0] == L'/' && SameWord(argument.substr(1), name);
+  return !argument.empty() && argument[0] == L'/' && argument.compare(1, std::wstring::npos, name) == 0;
 }
 
 enum class Option { kPlaybackThrough, kListen, kSetDefault, kEnable, kDisable };
@@ -78,7 +76,7 @@ std::optional<Command> ParseCommand(const std::vector<std::wstring>& arguments, 
       command.action = arguments[2] == L"1" ? Action::kListenOn : Action::kListenOff;
       break;
     case Option::kSetDefault:
-      if (!SameWord(arguments[2], L"all")) return Refuse(why, name + L": only \"all\" roles are set");
+      if (arguments[2] != L"all") return Refuse(why, name + L": only \"all\" roles are set");
       command.action = Action::kSetDefault;
       break;
     case Option::kEnable: command.action = Action::kEnable; break;
