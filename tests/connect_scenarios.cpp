@@ -212,7 +212,7 @@ TEST_F(ConnectAndCancel, ASuccessfulConnectLiftsTheMarkOfARefusedOne) {
     const bool refused = WaitUntil([&] { return FindMessageBox(processId_).has_value(); }, 10000);
     ASSERT_TRUE(phonePresent(true));
     CloseNextBox(refused ? 10000 : 2000);
-    if (IndexOfPrefix(program_->LogLines(), "[INFO ] [dev] 设备列表发生变化", refusal) != npos) continue;
+    if (Find("[INFO ] [dev] 设备列表发生变化", refusal) != kNowhere) continue;
     ASSERT_TRUE(refused) << "the connect without the phone shows its box";
     from = refusal;
   }

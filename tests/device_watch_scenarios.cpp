@@ -26,8 +26,6 @@ using Lines = std::vector<std::string>;
 
 constexpr int kConnectButton = 104, kStatusLabel = 105;
 constexpr int kTrayConnect = 202, kTrayExit = 205;
-constexpr size_t kNowhere = static_cast<size_t>(-1);
-constexpr DWORD kFewRuns = 8000;  // a few 1500 ms runs and the tasks they start
 
 const char kCardName[] = "线路输入 (High Definition Audio Device)";
 const char kPhoneName[] = "扬声器 (Phone Audio Adapter)";
@@ -57,19 +55,6 @@ class WatchScenario : public ProgramScenario {
     ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window_) == FALSE; }, 5000));
   }
 
-  // The first log line from `from` on that begins with the text (time stamp left off).
-  size_t Find(const std::string& begin, size_t from = 0) const {
-    const Lines lines = program_->LogLines();
-    for (size_t i = from; i < lines.size(); ++i) {
-      if (lines[i].rfind(begin, 0) == 0) return i;
-    }
-    return kNowhere;
-  }
-  size_t WaitFor(const std::string& begin, size_t from = 0, DWORD timeoutMs = kFewRuns) const {
-    size_t found = kNowhere;
-    WaitUntil([&] { return (found = Find(begin, from)) != kNowhere; }, timeoutMs);
-    return found;
-  }
   size_t LogSize() const { return program_->LogLines().size(); }
 
   // Waits until the watchdog has run again: a new name for the phone output changes the

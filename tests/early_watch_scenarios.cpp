@@ -34,19 +34,6 @@ class EarlyWatchScenario : public ProgramScenario {
     varn::WriteSettingString(varn::kRenderIdValue, L"DEVICE:" + Id(L"phone-out"));
     varn::WriteSettingString(varn::kLastRenderResolvedValue, Id(L"phone-out"));
   }
-  static constexpr size_t kNone = static_cast<size_t>(-1);
-  // The index of the first log line from `from` on that begins with `begin`, waiting for it.
-  size_t FirstLine(const std::string& begin, size_t from, DWORD timeoutMs) const {
-    size_t found = kNone;
-    WaitUntil([&] {
-      const std::vector<std::string> lines = program_->LogLines();
-      for (size_t i = from; i < lines.size() && found == kNone; ++i) {
-        if (lines[i].rfind(begin, 0) == 0) found = i;
-      }
-      return found != kNone;
-    }, timeoutMs);
-    return found;
-  }
   size_t CountLogLines(const std::string& begin) const {
     size_t count = 0;
     for (const std::string& line : program_->LogLines()) count += line.rfind(begin, 0) == 0 ? 1 : 0;
@@ -116,13 +103,13 @@ TEST_F(EarlyWatchScenario, AChangeWhileTheVolumeGuardRunsIsRepairedByTheEarlyRun
   EnvScope slowDriver(L"AUDIOSIM_VOLUME_READ_DELAY", L"700");  // three readings: over two polls
   ChooseCardAndPhone();
   ASSERT_NE(Start(), nullptr);
-  const size_t guard = FirstLine("[INFO ] [guard] 音量守护运行中", 0, 15000);
-  ASSERT_NE(guard, kNone);
+  const size_t guard = WaitFor("[INFO ] [guard] 音量守护运行中", 0, 15000);
+  ASSERT_NE(guard, kNowhere);
   ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
-  const size_t decided = FirstLine("[WARN ] [dev] VARN 端点从活动列表消失且不在禁用列表", guard, kRepairLimitMs);
-  ASSERT_NE(decided, kNone);
-  const size_t early = FirstLine(kEarlyRunLine, guard, kRepairLimitMs);
-  ASSERT_NE(early, kNone);
+  const size_t decided = WaitFor("[WARN ] [dev] VARN 端点从活动列表消失且不在禁用列表", guard, kRepairLimitMs);
+  ASSERT_NE(decided, kNowhere);
+  const size_t early = WaitFor(kEarlyRunLine, guard, kRepairLimitMs);
+  ASSERT_NE(early, kNowhere);
   EXPECT_GT(early, decided) << "the early run waited for the guard and decided";
   ExitThroughTrayWithACleanLog();
 }

@@ -105,6 +105,20 @@ void ProgramScenario::ExitThroughTrayWithACleanLog() {
   }
 }
 
+size_t ProgramScenario::Find(const std::string& begin, size_t from) const {
+  const std::vector<std::string> lines = program_->LogLines();
+  for (size_t i = from; i < lines.size(); ++i) {
+    if (lines[i].rfind(begin, 0) == 0) return i;
+  }
+  return kNowhere;
+}
+
+size_t ProgramScenario::WaitFor(const std::string& begin, size_t from, DWORD timeoutMs) const {
+  size_t found = kNowhere;
+  WaitUntil([&] { return (found = Find(begin, from)) != kNowhere; }, timeoutMs);
+  return found;
+}
+
 void ProgramScenario::Click(int id) {
   PostMessageW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
 }

@@ -56,6 +56,12 @@ class ProgramScenario : public SimulatedWorldTest {
   // A pick in a drop-down list: the list changes its selection and tells its parent.
   void Pick(int comboId, int index);
   size_t LogCount(const std::string& line) const;
+  static constexpr size_t kNowhere = static_cast<size_t>(-1);
+  static constexpr DWORD kFewRuns = 8000;  // a few 1500 ms device runs and the tasks they start
+  // The first log line from `from` on that begins with the text (time stamp left off).
+  size_t Find(const std::string& begin, size_t from = 0) const;
+  // The same, waiting for it; kNowhere when it did not come in time.
+  size_t WaitFor(const std::string& begin, size_t from = 0, DWORD timeoutMs = kFewRuns) const;
   // The box the program shows next within the deadline: its title and text, closed once read.
   std::optional<ShownBox> CloseNextBox(DWORD timeoutMs);
 
