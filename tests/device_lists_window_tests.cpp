@@ -1,5 +1,5 @@
 // The device lists as real list controls on a window of the test's own, over the simulated
-// world: what a pick saves (and what it must keep while the routes run), the muted-input
+// world: what a pick saves (and that it never touches the route ledger), the muted-input
 // notice, and a refill after the endpoints changed.
 
 #include <windows.h>
@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "audio/endpoints.h"
+#include "controller/controller.h"
+#include "controller/flag_events.h"
+#include "controller/startup.h"
 #include "settings/settings.h"
 #include "support/sim_fixture.h"
 #include "ui/device_lists.h"
@@ -22,9 +25,6 @@ using namespace testing_support;
 namespace {
 
 constexpr wchar_t kMicName[] = L"麦克风 (USB Mic)";
-
-int buttonUpdates = 0;
-void CountButtonUpdate() { ++buttonUpdates; }
 
 struct Balloon {
   std::wstring title;
@@ -46,14 +46,8 @@ audiosim::Endpoint MakeCaptureEndpoint(const wchar_t* id, const wchar_t* alias, 
   return e;
 }
 
-void ResetWindowFlags() {
-  varn::connectEnabled = true;
-  varn::bridgePresent = false;
-  varn::channelUnavailable = false;
-  varn::unavailableHandled = false;
-  varn::listeningActive = false;
-  varn::muteNotified = false;
-}
+// The flags of a window just made with the bridge listed.
+void ResetWindowFlags() { varn::NoteWindowCreated(true, true); }
 
 class DeviceListsOnWindow : public SimulatedWorldTest {
  protected:
@@ -74,11 +68,13 @@ class DeviceListsOnWindow : public SimulatedWorldTest {
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(varn::kStatusLabelId)),
                               GetModuleHandleW(nullptr), nullptr),
               nullptr);
+    ASSERT_NE(CreateWindowExW(0, L"BUTTON", L"立即连接", WS_CHILD | WS_DISABLED, 0, 0, 100, 30, host,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(varn::kConnectButtonId)),
+                              GetModuleHandleW(nullptr), nullptr),
+              nullptr);
     varn::windowState.mainWindow = host;
     ResetWindowFlags();
-    varn::SetActionButtonsHook(CountButtonUpdate);
     varn::SetBalloonSink(RecordBalloon);
-    buttonUpdates = 0;
     balloons.clear();
     varn::RefreshDeviceLists();
   }
@@ -88,7 +84,6 @@ class DeviceListsOnWindow : public SimulatedWorldTest {
     if (host != nullptr) DestroyWindow(host);
     varn::captureList.clear();
     varn::renderList.clear();
-    varn::SetActionButtonsHook(nullptr);
     varn::SetBalloonSink(nullptr);
     ResetWindowFlags();
     RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
@@ -131,28 +126,24 @@ class DeviceListsOnWindow : public SimulatedWorldTest {
 
 std::string Setting(const wchar_t* valueName) { return Utf8(varn::ReadSettingString(valueName)); }
 
-// Before every pick the registry holds the connection that runs: card-in to the bridge, and a
-// phone output known by an id of its own.
-TEST_F(DeviceListsOnWindow, PickSavesTheChoiceButKeepsTheRoutedEndpointsWhileListening) {
+// Before every pick the ledger holds the routes that run: card-in to the bridge, and a phone
+// output known by an id of its own; the watchdog has reported a lost channel and a recovery
+// has failed, so Connect is off.
+TEST_F(DeviceListsOnWindow, PickSavesTheChoiceButNeverTheRoutedEndpoints) {
   struct Row {
     const char* what;
-    bool listening;
     const wchar_t* beforeFill;  // audiosim command before the lists are filled, or nullptr
     const wchar_t* afterFill;   // audiosim command between filling and the pick, or nullptr
     int captureItem;
     const wchar_t* savedCapture;  // the alias the capture choice names, or nullptr: kept
     bool savedAsDefault;
-    const wchar_t* lastCapture;  // alias of LastCaptureResolved afterwards
-    bool renderLastKept;
-    bool announced;  // status text, flags cleared, buttons updated
+    bool announced;  // status text, flags cleared, Connect enabled
   };
   const Row rows[] = {
-      {"idle pick of another input", false, nullptr, nullptr, 2, L"mic-in", false, L"mic-in", false, true},
-      {"pick while the routes run", true, nullptr, nullptr, 2, L"mic-in", false, L"card-in", true, true},
-      {"the picked input vanished meanwhile", false, nullptr, L"disable mic-in", 2, nullptr, false, L"card-in",
-       false, false},
-      {"no bridge in the lists", false, L"unplug bridge", nullptr, 2, L"mic-in", false, L"mic-in", false, false},
-      {"the default item, default changed since the fill", false, nullptr, L"default mic-in", 0, L"mic-in", true, L"mic-in", false, true},
+      {"pick of another input", nullptr, nullptr, 2, L"mic-in", false, true},
+      {"the picked input vanished meanwhile", nullptr, L"disable mic-in", 2, nullptr, false, false},
+      {"no bridge in the lists", L"unplug bridge", nullptr, 2, L"mic-in", false, false},
+      {"the default item, default changed since the fill", nullptr, L"default mic-in", 0, L"mic-in", true, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -175,11 +166,11 @@ TEST_F(DeviceListsOnWindow, PickSavesTheChoiceButKeepsTheRoutedEndpointsWhileLis
       ASSERT_EQ(Audiosim(row.afterFill), 0);
     }
     ResetWindowFlags();
-    varn::channelUnavailable = true;
-    varn::unavailableHandled = true;
-    varn::connectEnabled = false;
-    varn::listeningActive = row.listening;
-    buttonUpdates = 0;
+    varn::NoteDeviceFinding(varn::DeviceFinding::ChannelLost);
+    varn::WorkerOutcome failedRecovery;
+    failedRecovery.op = varn::InputRecoveryReconnect;
+    varn::NoteTaskOutcome(failedRecovery, true);
+    EnableWindow(GetDlgItem(host, varn::kConnectButtonId), FALSE);
     varn::SetStatusText(L"旧状态");
 
     Select(varn::kCaptureComboId, row.captureItem);
@@ -190,18 +181,18 @@ TEST_F(DeviceListsOnWindow, PickSavesTheChoiceButKeepsTheRoutedEndpointsWhileLis
     EXPECT_EQ(Setting(varn::kCaptureIdValue),
               row.savedAsDefault ? std::string("DEFAULT") : "DEVICE:" + Utf8(Id(captureAlias)));
     EXPECT_EQ(Setting(varn::kCaptureNameValue), Utf8(Name(captureAlias)));
-    EXPECT_EQ(Setting(varn::kLastCaptureResolvedValue), Utf8(Id(row.lastCapture)));
+    EXPECT_EQ(Setting(varn::kLastCaptureResolvedValue), Utf8(cardIn)) << "the ledger is the routes'";
     EXPECT_EQ(Setting(varn::kRenderIdValue), "DEVICE:" + Utf8(phoneOut));
     EXPECT_EQ(Setting(varn::kRenderNameValue), Utf8(Name(L"phone-out")));
-    EXPECT_EQ(Setting(varn::kLastRenderResolvedValue), row.renderLastKept ? "{old phone}" : Utf8(phoneOut));
+    EXPECT_EQ(Setting(varn::kLastRenderResolvedValue), "{old phone}");
     // Stopping input listening goes to the input the routes were built on.
-    EXPECT_EQ(Utf8(varn::StopListenIdentity().id), Utf8(Id(row.lastCapture)));
+    EXPECT_EQ(Utf8(varn::StopListenIdentity().id), Utf8(cardIn));
 
     EXPECT_EQ(Utf8(varn::CurrentStatusText()), row.announced ? "设备通道已更新，可以立即连接" : "旧状态");
-    EXPECT_EQ(buttonUpdates, row.announced ? 1 : 0);
-    EXPECT_EQ(varn::channelUnavailable, !row.announced);
-    EXPECT_EQ(varn::unavailableHandled, !row.announced);
-    EXPECT_EQ(varn::connectEnabled, row.announced);
+    EXPECT_EQ(IsWindowEnabled(GetDlgItem(host, varn::kConnectButtonId)) != FALSE, row.announced);
+    EXPECT_EQ(varn::Flags().channelUnavailable, !row.announced);
+    EXPECT_EQ(varn::Flags().unavailableHandled, !row.announced);
+    EXPECT_EQ(varn::Flags().connectEnabled, row.announced);
 
     // A connect now takes the pick, whatever the last resolved id says.
     varn::ConnectRequest request;

@@ -190,13 +190,15 @@ TEST_F(WatchScenario, AChosenInputBackUnderANewIdIsRecognisedAndItsRouteRebuiltT
   EXPECT_NE(WaitFor("[WARN ] [recov] 声卡输入端点 ID 变化，按名字认回 旧=" + Utf8(oldCard) + " 新=" + Utf8(newCard) +
                     " 名字=线路输入 (2- High Definition Audio Device)", before),
             kNowhere);
-  EXPECT_EQ(varn::ReadSettingString(varn::kLastCaptureResolvedValue), newCard);
   EXPECT_EQ(varn::ReadSettingString(varn::kCaptureIdValue), L"DEVICE:" + newCard);
 
-  // The routes ran on the old id: one recovery rebuilds them on the new one.
+  // The routes ran on the old id: one recovery rebuilds them on the new one, and the old one,
+  // gone but still listening, is switched off first.
   const size_t rebuilt = WaitFor("[INFO ] [work] 任务结束 op=4 ok=1", before);
   ASSERT_NE(rebuilt, kNowhere);
+  EXPECT_EQ(varn::ReadSettingString(varn::kLastCaptureResolvedValue), newCard) << "the ledger follows the routes";
   const Lines journal = Journal();
+  EXPECT_EQ(Count(journal, "/SetListenToThisDevice " + Quoted(oldCard) + " 0"), 1u);
   EXPECT_EQ(Count(journal, "/SetPlaybackThroughDevice " + Quoted(newCard) + " " + Q(L"bridge-out")), 1u);
   EXPECT_EQ(Count(journal, "/SetListenToThisDevice " + Quoted(newCard) + " 1"), 1u);
   PassTwoRuns();

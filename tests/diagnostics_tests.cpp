@@ -43,7 +43,15 @@ TEST_F(Snapshot, ListsEveryFactInOrderWithTheEndpointMarks) {
   varn::WriteSettingString(varn::kCaptureNameValue, L"Card\r\nforged");
   varn::WriteStartupEnabled(true);
   ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
-  varn::SnapshotInput input{L"● 正在侦听", true, true, false, true, false, false, true, 1, 0, card, bridgeOut};
+  varn::SnapshotInput input;
+  input.statusText = L"● 正在侦听";
+  input.flags.listeningActive = true;
+  input.flags.bridgePresent = true;
+  input.flags.startupMode = true;
+  input.captureIndex = 1;
+  input.renderIndex = 0;
+  input.captureResolvedId = card;
+  input.renderResolvedId = bridgeOut;
 
   std::wstring text;
   for (const std::wstring& line : varn::BuildSnapshot(input, L"C:\\VARN\\VARNListenFix.exe")) text += line + L"\n";

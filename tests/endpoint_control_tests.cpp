@@ -94,13 +94,19 @@ TEST_F(EndpointControl, BridgeCaptureAsDefaultIsHandedBackToTheCard) {
   EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"phone-out"));
 }
 
-TEST_F(EndpointControl, AFailedHandOverLeavesTheBridgeDisabledAndTheRenderSideUntouched) {
+TEST_F(EndpointControl, AFlowWithNothingElseIsLeftAloneAndAFailedHandOverStopsTheReclaim) {
   ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
   ASSERT_EQ(Audiosim(L"unplug card"), 0);  // the bridge capture is now the only one, and default
   ASSERT_EQ(varn::DefaultEndpointId(varn::kCaptureFlow), bridgeIn.id);
-  EXPECT_FALSE(varn::ReclaimDefaultDevices(bridgeIn, bridgeOut));
-  EXPECT_EQ(Journal(), Lines{"/Disable " + Q(bridgeIn.id)}) << "re-enabling is never tried";
-  EXPECT_TRUE(varn::IsDisabledEndpoint(bridgeIn.id, varn::kCaptureFlow));
+  // Windows could choose no other input: that flow is left alone (disabling the bridge capture
+  // would only break its route), the computer's sound is taken back all the same.
+  EXPECT_TRUE(varn::ReclaimDefaultDevices(bridgeIn, bridgeOut));
+  EXPECT_EQ(Journal(), (Lines{"/Disable " + Q(bridgeOut.id), "/Enable " + Q(bridgeOut.id),
+                              "/SetDefault " + Q(Id(L"phone-out")) + " all"}));
+  EXPECT_TRUE(varn::IsActiveEndpoint(bridgeIn.id, varn::kCaptureFlow));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::kCaptureFlow), bridgeIn.id);
+  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"phone-out"));
+  ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
 
   // Windows chose the card, but the bridge does not come back when enabled.
   ASSERT_TRUE(WriteBytes(dir / L"journal.log", ""));

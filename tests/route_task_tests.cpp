@@ -139,7 +139,7 @@ TEST_F(RouteTasks, ConnectWhoseFollowedDefaultStaysTheBridgeIsNotUsable) {
   EXPECT_TRUE(varn::ReadSettingString(varn::kLastCaptureResolvedValue).empty());
 }
 
-TEST_F(RouteTasks, ReclaimAndReconnectListensOnceAndRemembersOnlyTheChoices) {
+TEST_F(RouteTasks, ReclaimAndReconnectListensOnceAndRecordsTheRoutes) {
   ASSERT_EQ(Audiosim(L"default bridge-in"), 0);
   varn::ConnectRequest r = Request();
   r.captureFollowsDefault = true;
@@ -155,8 +155,8 @@ TEST_F(RouteTasks, ReclaimAndReconnectListensOnceAndRemembersOnlyTheChoices) {
   EXPECT_EQ(outcome.balloonIcon, 1);
   EXPECT_EQ(varn::ReadSettingString(varn::kLastCaptureResolvedValue), cardIn.id) << "the default taken back";
   EXPECT_EQ(varn::ReadSettingString(varn::kLastRenderResolvedValue), phoneOut.id);
-  EXPECT_TRUE(varn::ReadSettingString(varn::kLastBridgeCaptureResolvedValue).empty());
-  EXPECT_TRUE(varn::ReadSettingString(varn::kLastBridgeRenderResolvedValue).empty());
+  EXPECT_EQ(varn::ReadSettingString(varn::kLastBridgeCaptureResolvedValue), bridgeIn.id) << "the whole ledger";
+  EXPECT_EQ(varn::ReadSettingString(varn::kLastBridgeRenderResolvedValue), bridgeOut.id);
   Lines summary = LogLinesContaining("默认设备夺回重连结束");
   ASSERT_EQ(summary.size(), 1u);
   EXPECT_EQ(summary[0], "[INFO ] [route] 默认设备夺回重连结束 夺回成功=1 端点就绪=1 重连成功=1 目标 ①线路输入[" +
@@ -315,10 +315,9 @@ TEST_F(RouteTasks, TheVolumeGuardHoldsTheBridgeAndTheInputButLeavesTheInputsMute
             1u);
 }
 
-// At start-up the defaults are taken back from the bridge, except while its endpoint is the
-// only one of a flow: Windows could choose no other, and the bridge endpoint would be left
-// disabled.
-TEST_F(RouteTasks, TheStartupWorkTakesADefaultBackOnlyWhereWindowsHasAnotherChoice) {
+// At start-up the defaults are taken back from the bridge, flow by flow: where its endpoint is
+// the only one of a flow Windows could choose no other, and that flow alone is left as it is.
+TEST_F(RouteTasks, TheStartupWorkTakesADefaultBackWhereverWindowsHasAnotherChoice) {
   ASSERT_EQ(Audiosim(L"unplug card"), 0);  // the bridge capture is the only input and the default
   ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
   bool snapshotWritten = false;
@@ -327,9 +326,10 @@ TEST_F(RouteTasks, TheStartupWorkTakesADefaultBackOnlyWhereWindowsHasAnotherChoi
   EXPECT_TRUE(outcome.ok);
   EXPECT_TRUE(outcome.autostartKnown);
   EXPECT_TRUE(snapshotWritten);
-  for (const std::string& line : Journal()) ADD_FAILURE() << "nothing to send: " << line;
+  EXPECT_EQ(Journal(), (Lines{"/Disable " + Q(bridgeOut), "/Enable " + Q(bridgeOut), "/SetDefault " + Q(phoneOut) + " all"}));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), phoneOut.id) << "the computer's sound is not left in the bridge";
   EXPECT_TRUE(varn::IsActiveEndpoint(bridgeIn.id, varn::kCaptureFlow));
-  EXPECT_EQ(LogLinesContaining("启动时不夺回").size(), 1u);
+  EXPECT_EQ(LogLinesContaining("录制方向除桥接器外没有其他活动端点").size(), 1u);
 
   ASSERT_EQ(Audiosim(L"plug card"), 0);
   varn::StartupWorkTaskBody(false, L"", nullptr, progress);

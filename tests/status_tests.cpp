@@ -51,9 +51,9 @@ TEST(StatusLine, LogsEachNewTextAndARepeatOnceAMinute) {
 
 TEST(StatusLine, RestingTextTakesTheFirstRowThatHolds) {
   varn::SteadyStatusFacts working;
-  working.startupReady = true;
-  working.bridgePresent = true;
-  working.listeningActive = true;
+  working.flags.startupReady = true;
+  working.flags.bridgePresent = true;
+  working.flags.listeningActive = true;
   working.captureIndex = 1;
   working.renderIndex = 0;
   working.captureName = L"线路输入";
@@ -71,14 +71,14 @@ TEST(StatusLine, RestingTextTakesTheFirstRowThatHolds) {
   const Row rows[] = {
       {"working", [](F&) {}, routes},
       {"start-up first, whatever else",
-       [](F& f) { f.startupReady = false; f.bridgePresent = false; f.channelUnavailable = true; },
+       [](F& f) { f.flags.startupReady = false; f.flags.bridgePresent = false; f.flags.channelUnavailable = true; },
        L"● 正在初始化..."},
       {"no bridge before a lost channel",
-       [](F& f) { f.bridgePresent = false; f.channelUnavailable = true; f.listeningActive = false; },
+       [](F& f) { f.flags.bridgePresent = false; f.flags.channelUnavailable = true; f.flags.listeningActive = false; },
        L"● 未检测到 USB Audio VARN，等待设备连接..."},
-      {"lost channel", [](F& f) { f.channelUnavailable = true; f.listeningActive = false; }, L"● 等待声卡恢复..."},
-      {"lost channel handled", [](F& f) { f.unavailableHandled = true; }, L"● 等待声卡恢复..."},
-      {"not listening before no pick", [](F& f) { f.listeningActive = false; f.captureIndex = -1; },
+      {"lost channel", [](F& f) { f.flags.channelUnavailable = true; f.flags.listeningActive = false; }, L"● 等待声卡恢复..."},
+      {"lost channel handled", [](F& f) { f.flags.unavailableHandled = true; }, L"● 等待声卡恢复..."},
+      {"not listening before no pick", [](F& f) { f.flags.listeningActive = false; f.captureIndex = -1; },
        L"● 未侦听：点击「立即连接」建立两条音频路由"},
       {"no input pick", [](F& f) { f.captureIndex = -1; }, L"● 请选择声卡输入和手机输出通道"},
       {"no output pick", [](F& f) { f.renderIndex = -1; }, L"● 请选择声卡输入和手机输出通道"},

@@ -103,7 +103,7 @@ TEST(WatchDecision, ALostChannelIsReportedOnceAndItsStatusFollowsEveryRun) {
   }
 }
 
-TEST(WatchDecision, ABridgeDefaultIsReclaimedOnlyWhereWindowsHasAnotherEndpointToChoose) {
+TEST(WatchDecision, ABridgeDefaultIsReclaimedWhereverWindowsHasAnotherEndpointToChoose) {
   const varn::DeviceIdentity bridgeIn{L"麦克风 (USB Audio VARN)", L"{bridge-in}"};
   const varn::DeviceIdentity bridgeOut{L"扬声器 (USB Audio VARN)", L"{bridge-out}"};
   // bridge, default id, another active endpoint
@@ -129,8 +129,9 @@ TEST(WatchDecision, ABridgeDefaultIsReclaimedOnlyWhereWindowsHasAnotherEndpointT
       {"both taken", captureHijacked, renderHijacked, HijackAction::Reclaim},
       {"capture taken, nothing else to capture from", captureAlone, renderFine, HijackAction::Hopeless},
       {"render taken, nothing else to play on", captureFine, renderAlone, HijackAction::Hopeless},
-      // The reclaim works capture first and stops at its failure: one hopeless flow spoils both.
-      {"render reclaimable, capture hopeless", captureAlone, renderHijacked, HijackAction::Hopeless},
+      // The reclaim leaves a flow alone that cannot move and takes the other back.
+      {"render reclaimable, capture hopeless", captureAlone, renderHijacked, HijackAction::Reclaim},
+      {"both hopeless", captureAlone, renderAlone, HijackAction::Hopeless},
       // A lone bridge endpoint that is not the default is no reason to hold back the other flow.
       {"render taken, capture bridge alone but not default", {bridgeIn, L"", false}, renderHijacked,
        HijackAction::Reclaim},

@@ -2,6 +2,7 @@
 
 #include "app/app.h"
 #include "audio/endpoints.h"
+#include "controller/flag_events.h"
 #include "controller/startup.h"
 #include "log/log.h"
 #include "settings/settings.h"
@@ -16,7 +17,7 @@ void AutostartToggled(bool fromTray) {
   HWND check = ControlWindow(kAutostartCheckId);
   bool wanted;
   if (fromTray) {
-    wanted = !autostartOn;
+    wanted = !Flags().autostartOn;
     LogInfo(L"app", std::wstring(L"托盘菜单切换开机自启 → ") + (wanted ? L"开" : L"关"));
   } else {
     wanted = SendMessageW(check, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -31,7 +32,7 @@ void AutostartToggled(bool fromTray) {
   }
   WriteStartupEnabled(wanted);
   WriteStartupConfigured();
-  autostartOn = wanted;
+  NoteAutostartWish(wanted);
   if (fromTray) SendMessageW(check, BM_SETCHECK, wanted ? BST_CHECKED : BST_UNCHECKED, 0);
   SubmitStartupSync(wanted);
 }

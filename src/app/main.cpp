@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include "app/app.h"
+#include "controller/flag_events.h"
 #include "diagnostics/version.h"
 #include "log/log.h"
 #include "log/path.h"
@@ -60,7 +61,8 @@ void RegisterMainWindowClass() {
       LoadImageW(app.instance, MAKEINTRESOURCEW(1), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
   windowClass.hIconSm = static_cast<HICON>(LoadImageW(app.instance, MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, 0));
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  // The window paints its own background (WM_ERASEBKGND), in the colour its controls use.
+  windowClass.hbrBackground = nullptr;
   windowClass.lpszClassName = kMainWindowClass;
   RegisterClassExW(&windowClass);
 }
@@ -105,7 +107,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
   app.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
   RegisterMainWindowClass();
 
-  startupMode = IsStartupCommandLine(commandLine);
+  const bool startupMode = IsStartupCommandLine(commandLine);
+  NoteStartupMode(startupMode);
   LogInfo(L"app", startupMode ? L"启动方式=开机自启（窗口隐藏，常驻托盘）" : L"启动方式=手动/托盘启动（显示主窗口）");
   if (startupMode && (ReadSettingString(kCaptureIdValue).empty() || ReadSettingString(kRenderIdValue).empty())) {
     LogWarn(L"app", L"开机自启但尚未保存过通道选择，本次不启动界面（等用户手动设置一次）");

@@ -1,6 +1,7 @@
 #include "app/tray.h"
 
 #include "app/app.h"
+#include "controller/flag_events.h"
 #include "log/scoped_handles.h"
 
 namespace varn {
@@ -25,7 +26,7 @@ void CopyCut(wchar_t (&field)[N], const std::wstring& text, size_t limit) {
 }
 
 void ShowTrayMenu(HWND window) {
-  MenuHandle menu(BuildTrayMenu(autostartOn));
+  MenuHandle menu(BuildTrayMenu(Flags().autostartOn));
   if (!menu) return;
   POINT cursor{};
   GetCursorPos(&cursor);

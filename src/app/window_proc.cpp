@@ -9,6 +9,7 @@
 #include "log/text.h"
 #include "controller/controller.h"
 #include "controller/early_watch.h"
+#include "controller/flag_events.h"
 #include "controller/startup.h"
 #include "routes/tool_runner.h"
 #include "ui/device_lists.h"
@@ -35,12 +36,11 @@ LRESULT OnCreate(HWND window) {
   // the tray icon would never come back.
   ChangeWindowMessageFilterEx(window, app.taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
   SetBalloonSink(ShowTrayBalloon);
-  SetActionButtonsHook(UpdateActionButtons);
   // First, so that the notices of the initial state have an icon to appear on.
   AddTrayIcon();
   ApplyInitialState();
   StartWorker(window, WM_APP_PROGRESS, WM_APP_TASK_DONE);
-  SubmitStartupWork(autostartOn);
+  SubmitStartupWork(Flags().autostartOn);
   CheckInputMute();
   SetTimer(window, kTimerDevicePoll, kDevicePollMs, nullptr);
   SetTimer(window, kTimerVolumeGuard, kVolumeGuardMs, nullptr);
@@ -68,7 +68,7 @@ LRESULT OnDestroy(HWND window) {
 }
 
 LRESULT OnClose(HWND window) {
-  if (exitRequested) {
+  if (Flags().exitRequested) {
     DestroyWindow(window);
   } else {
     ShowWindow(window, SW_HIDE);
@@ -78,7 +78,7 @@ LRESULT OnClose(HWND window) {
 
 void OnExitCommand(HWND window) {
   LogInfo(L"app", L"用户从托盘菜单退出程序");
-  exitRequested = true;
+  NoteExitRequested();
   DestroyWindow(window);
 }
 
@@ -125,13 +125,13 @@ void OnSteadyStatusTimer(HWND window) {
   if (IsWorkerBusy()) {
     SetTimer(window, kTimerSteadyStatus, kBusyRetryMs, nullptr);
   } else {
-    SetStatusText(BuildSteadyStatus());
+    SetStatusText(BuildSteadyStatus(Flags()));
   }
 }
 
 // Neither the guard nor the muted-input notice runs while a chosen channel is missing: that
 // loss has its own notice, and the guard would hold endpoints the user is about to replace.
-bool ChannelsInPlace() { return !channelUnavailable && !unavailableHandled; }
+bool ChannelsInPlace() { return !Flags().channelUnavailable && !Flags().unavailableHandled; }
 
 void OnVolumeGuardTimer() {
   if (!ChannelsInPlace()) return;
@@ -210,6 +210,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER: return OnTimer(window, wParam);
     case WM_DRAWITEM: return OnDrawItem(window, wParam, lParam);
     case WM_CTLCOLORSTATIC: return OnControlColour(wParam, lParam);
+    case WM_ERASEBKGND:
+      if (EraseMainBackground(window, reinterpret_cast<HDC>(wParam))) return 1;
+      return DefWindowProcW(window, message, wParam, lParam);
     case WM_DPICHANGED: OnDpiChanged(window, HIWORD(wParam), reinterpret_cast<const RECT*>(lParam)); return 0;
     case WM_APP_TRAY: OnTrayCallback(window, lParam); return 0;
     case WM_APP_ACTIVATE: RestoreMainWindow(); return 0;

@@ -96,6 +96,12 @@ bool IsDisabledEndpoint(const std::wstring& id, int flow) {
   return false;
 }
 
+bool EndpointExists(const std::wstring& id) {
+  if (id.empty()) return false;
+  ComPtr<IMMDeviceEnumerator> enumerator = CreateDeviceEnumerator();
+  return enumerator && DeviceById(enumerator.Get(), id) != nullptr;
+}
+
 std::pair<bool, bool> ReadEndpointMute(const std::wstring& id) {
   ComPtr<IAudioEndpointVolume> volume = ActivateEndpointVolume(id);
   BOOL muted = FALSE;

@@ -29,6 +29,9 @@ std::wstring FindDisabledBridgeId(int flow);
 std::wstring DefaultEndpointId(int flow);
 bool IsActiveEndpoint(const std::wstring& id, int flow);
 bool IsDisabledEndpoint(const std::wstring& id, int flow);
+// Windows still knows the endpoint, in any state (an unplugged one too). An endpoint it has
+// forgotten can neither listen nor come back under that id.
+bool EndpointExists(const std::wstring& id);
 bool NameIsBridge(const std::wstring& name);
 // (read succeeded, muted)
 std::pair<bool, bool> ReadEndpointMute(const std::wstring& id);

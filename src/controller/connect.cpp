@@ -3,6 +3,7 @@
 // cannot go on, and everything the task needs is copied into it before it goes to the worker.
 
 #include "controller/controller.h"
+#include "controller/flag_events.h"
 
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 #include "audio/endpoints.h"
 #include "log/log.h"
 #include "log/text.h"
+#include "routes/route_ledger.h"
 #include "routes/route_tasks.h"
 #include "settings/settings.h"
 #include "ui/device_lists.h"
@@ -42,14 +44,10 @@ const wchar_t* UnusableChannelText(const ConnectRequest& selection) {
   return nullptr;
 }
 
-// The endpoints the routes were last built on, so the task can switch off the ones the new
-// choice no longer uses. Without a record, a side that follows the default takes the default
-// of the last enumeration: that is where a route would have gone when none was remembered.
-void FillLastResolved(ConnectRequest& request, int captureIndex, int renderIndex) {
-  request.lastCaptureResolved = ReadSettingString(kLastCaptureResolvedValue);
-  request.lastRenderResolved = ReadSettingString(kLastRenderResolvedValue);
-  request.lastBridgeCaptureResolved = ReadSettingString(kLastBridgeCaptureResolvedValue);
-  request.lastBridgeRenderResolved = ReadSettingString(kLastBridgeRenderResolvedValue);
+// A manual connect without a ledger: a side that follows the default takes the default of the
+// last enumeration, which is where a route would have gone when none was recorded (an older
+// version may have left one there without recording it).
+void FillLedgerGaps(ConnectRequest& request, int captureIndex, int renderIndex) {
   if (request.lastCaptureResolved.empty() && captureIndex == 0 && !captureList.empty()) {
     request.lastCaptureResolved = captureList.front().id;
   }
@@ -97,7 +95,7 @@ bool OnConnectCommand(bool interactive) {
     return false;
   }
   if (const wchar_t* problem = UnusableChannelText(request)) {
-    channelUnavailable = true;
+    NoteRefusedConnect();
     SetStatusText(problem);
     ShowBalloon(L"音频通道不可用", problem, kWarningIcon);
     if (interactive) WarningBox(problem, kChannelBoxTitle);
@@ -113,11 +111,23 @@ bool OnConnectCommand(bool interactive) {
   request.successText = L"完成：两条音频路由均已连接 2 次。";
   LogInfo(L"app", L"用户点击「立即连接」" + DescribeRoutes(request) +
                       FormatText(L" 连接次数=%d（手动语义）", request.connectCount));
-  FillLastResolved(request, captureIndex, renderIndex);
+  CarryHeldRoutes(request);
+  FillLedgerGaps(request, captureIndex, renderIndex);
   SaveChoice(request, captureIndex, renderIndex);
   if (!SubmitConnect(request)) return false;
   UpdateActionButtons();
   return true;
+}
+
+// Every connect, whoever asks for it, first switches off the held routes it does not rebuild:
+// an automatic connect on a changed choice would otherwise leave the old input playing.
+void CarryHeldRoutes(ConnectRequest& request) {
+  const RouteLedger held = ReadRouteLedger();
+  request.closeStaleRoutes = true;
+  request.lastCaptureResolved = held.input.id;
+  request.lastRenderResolved = held.output.id;
+  request.lastBridgeCaptureResolved = held.bridgeCapture.id;
+  request.lastBridgeRenderResolved = held.bridgeRender.id;
 }
 
 bool SubmitConnect(ConnectRequest request) {
@@ -144,15 +154,16 @@ bool SubmitRecoveryConnect(int kind, int mode, const std::wstring& progressText,
   request.failureBalloonTitle = failureBalloonTitle;
   request.failureBalloonText = failureBalloonText;
   request.showBalloon = showBalloon;
+  CarryHeldRoutes(request);
   if (!SubmitConnect(request)) return false;
   UpdateActionButtons();
   return true;
 }
 
-// The input to silence is the one the routes were built on, which a later pick does not
-// replace: after choosing another card without connecting, the old one still plays into the
-// bridge, and switching off the new pick would leave it playing. The pick serves only when
-// nothing was ever connected.
+// What is silenced is what the ledger holds: the input the routes were built on, which a later
+// pick does not replace (switching off the new pick would leave the old one playing), and the
+// bridge capture they were built on, which is not the listed one after the bridge came back
+// under a new id. The pick and the listed bridge serve only when nothing is held.
 bool StartCancel() {
   if (IsWorkerBusy()) {
     RunAfterGuard(GuardWaiter::RouteAction, [] { StartCancel(); });
@@ -165,7 +176,8 @@ bool StartCancel() {
     WarningBox(L"请选择声卡输入，并确认 USB Audio VARN 已连接。", kAppBoxTitle);
     return false;
   }
-  const DeviceIdentity bridge = *bridgeCapture;
+  const RouteLedger held = ReadRouteLedger();
+  const DeviceIdentity bridge = held.bridgeCapture.id.empty() ? *bridgeCapture : held.bridgeCapture;
   LogInfo(L"app", L"用户点击「取消连接」" + DescribeIdentity(input) + L" / " + DescribeIdentity(bridge));
   const bool accepted = SubmitTask(
       [input, bridge](const Progress& progress) { return CancelTaskBody(input, bridge, progress); }, true,
@@ -183,8 +195,10 @@ void SubmitStopListen(const DeviceIdentity& input, bool updateStatus, const std:
                              kStopListenPasses, updateStatus ? 1 : 0));
   const StopListenRequest request{input,        updateStatus,       successStatus,      failureStatus, showBalloon,
                                   balloonTitle, successBalloonText, failureBalloonText, showWindow};
-  SubmitTask([request](const Progress& progress) { return StopListenTaskBody(request, progress); }, true,
-             L"连续关闭声卡输入侦听");
+  if (SubmitTask([request](const Progress& progress) { return StopListenTaskBody(request, progress); }, true,
+                 L"连续关闭声卡输入侦听")) {
+    UpdateActionButtons();
+  }
 }
 
 }  // namespace varn

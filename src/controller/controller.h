@@ -17,9 +17,16 @@ void OnTaskDone();
 // and the bridge is present.
 void UpdateActionButtons();
 
+// CBN_SELCHANGE of either list: saves the pick of each side whose endpoint is active; with
+// both usable and the bridge listed, ends any loss and says the channels were updated.
+void OnDeviceSelectionChanged();
+
 // "立即连接" from the button or the tray; true when a task was submitted.
 bool OnConnectCommand(bool interactive);
 bool SubmitConnect(ConnectRequest request);
+// Puts the route ledger into the request, so that its task switches off the held routes the
+// new ones do not use.
+void CarryHeldRoutes(ConnectRequest& request);
 // A connect the program asks for itself (after start-up, a returned device, an enabled
 // bridge); mode 2 and 3 switch each route on once, any other mode twice.
 bool SubmitRecoveryConnect(int kind, int mode, const std::wstring& progressText, const std::wstring& successText,
@@ -31,13 +38,13 @@ bool StartCancel();
 // A user's action that finds the worker busy with the volume guard waits for the guard's
 // outcome instead of being refused; one waiting action per kind, the latest winning. The early
 // device run waits the same way.
-enum class GuardWaiter { RouteAction, AutostartSync, Export, EarlyWatch, Count };
+enum class GuardWaiter { RouteAction, Export, EarlyWatch, Count };
 // True when the action was kept for later (the guard runs); false when the worker is busy
 // with anything else, or not at all.
 bool RunAfterGuard(GuardWaiter waiter, std::function<void()> action);
-void NoteGuardRunning();
-// The guard's outcome came in: carries out what waited for it.
-void OnGuardDone();
+// An outcome was taken: after the guard's, carries out what waited for it; after any other,
+// drops it. Then submits a logon task alignment that found the worker busy.
+void OnOutcomeTaken(int op);
 // Switches listening on the sound card input off three times in a row, on the worker.
 void SubmitStopListen(const DeviceIdentity& input, bool updateStatus, const std::wstring& successStatus,
                       const std::wstring& failureStatus, bool showBalloon, const std::wstring& balloonTitle,

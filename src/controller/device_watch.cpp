@@ -11,9 +11,11 @@
 
 #include "audio/endpoints.h"
 #include "controller/controller.h"
+#include "controller/flag_events.h"
 #include "controller/watch_decisions.h"
 #include "log/log.h"
 #include "log/text.h"
+#include "routes/route_ledger.h"
 #include "routes/route_tasks.h"
 #include "settings/settings.h"
 #include "ui/device_lists.h"
@@ -29,17 +31,14 @@ constexpr int kInformationIcon = 1;
 constexpr int kWarningIcon = 2;
 constexpr wchar_t kNone[] = L"(无)";
 
-// The settings of one chosen endpoint that re-recognition reads and rewrites.
+// The settings of one chosen side that re-recognition reads and rewrites.
 struct ChosenSide {
-  const wchar_t* lastResolvedValue;
   const wchar_t* nameValue;
   const wchar_t* choiceValue;
   const wchar_t* movedFormat;
 };
-constexpr ChosenSide kChosenInput{kLastCaptureResolvedValue, kCaptureNameValue, kCaptureIdValue,
-                                  L"声卡输入端点 ID 变化，按名字认回 旧=%s 新=%s 名字=%s"};
-constexpr ChosenSide kChosenOutput{kLastRenderResolvedValue, kRenderNameValue, kRenderIdValue,
-                                   L"手机输出端点 ID 变化，按名字认回 旧=%s 新=%s 名字=%s"};
+constexpr ChosenSide kChosenInput{kCaptureNameValue, kCaptureIdValue, L"声卡输入端点 ID 变化，按名字认回 旧=%s 新=%s 名字=%s"};
+constexpr ChosenSide kChosenOutput{kRenderNameValue, kRenderIdValue, L"手机输出端点 ID 变化，按名字认回 旧=%s 新=%s 名字=%s"};
 
 // What one run saw. The chosen ids are those after re-recognition.
 struct WatchRun {
@@ -53,6 +52,15 @@ struct WatchRun {
 // Set while a default hijack that cannot be reclaimed has been reported, so that a state that
 // can last for hours is logged once, not every 1.5 s.
 bool hopelessHijackReported = false;
+
+// The last renumbering logged per side: the ledger keeps the old id until the routes are
+// rebuilt on the new one, so the same move is found again on the runs in between.
+std::wstring loggedMove[2];
+
+// The routed endpoints of the loss last reported. A valid pick clears the loss flags; while the
+// same endpoints stay lost, the next run marks the loss as handled again without a second
+// notice, stop and raised window.
+std::wstring reportedLoss;
 
 // Names count too, and so does entry 0: a new default is a change of the list.
 bool SameEntries(const std::vector<DeviceIdentity>& a, const std::vector<DeviceIdentity>& b) {
@@ -88,18 +96,39 @@ void FollowListChanges(const WatchRun& run) {
   FillDeviceCombo(ControlWindow(kRenderComboId), renderList, ReadSettingString(kRenderIdValue));
 }
 
+// The name the routed endpoint had. A route built in this run knows it; a route left by an
+// earlier run has only its id, and the stored name belongs to it only while the stored choice
+// is that same endpoint (a later pick stores the pick's name).
+std::wstring RoutedName(const ChosenSide& side, const DeviceIdentity& held) {
+  if (!held.name.empty()) return held.name;
+  if (ReadSettingString(side.choiceValue) == kSavedDevicePrefix + held.id) return ReadSettingString(side.nameValue);
+  return std::wstring();
+}
+
 // Windows gives a device plugged in again as a new instance a new id (and a "2- " name). The
-// routes were built on the old id: while the window believes it still listens, nothing else
-// would rebuild them on the new one. Marking the loss as handled sends the next idle run down
-// the recovery path, which reconnects once.
-std::wstring RecogniseChosenEndpoint(const ChosenSide& side, const std::vector<DeviceIdentity>& list) {
-  const std::wstring last = ReadSettingString(side.lastResolvedValue);
-  const std::optional<DeviceIdentity> entry = FindEndpointByIdOrName(list, last, ReadSettingString(side.nameValue));
-  if (!entry || entry->id == last) return last;
-  LogWarn(L"recov", FormatText(side.movedFormat, last.c_str(), entry->id.c_str(), entry->name.c_str()));
-  WriteSettingString(side.lastResolvedValue, entry->id);
-  WriteSettingString(side.choiceValue, kSavedDevicePrefix + entry->id);
-  if (listeningActive) unavailableHandled = true;
+// routed endpoint is looked for by the id and the name it had when the routes were built, never
+// by a later pick's: a routed card that is unplugged is a loss, not the pick. The ledger keeps
+// the old id until the routes are rebuilt on the new one, which then switches the old off.
+// While the window believes it listens nothing else would rebuild them: marking the loss as
+// handled sends the next idle run down the recovery path, which reconnects once. The choice
+// follows the endpoint only while it was that endpoint or the default.
+std::wstring RecogniseRoutedEndpoint(const ChosenSide& side, const DeviceIdentity& held,
+                                     const std::vector<DeviceIdentity>& list, std::wstring& logged) {
+  if (held.id.empty()) return held.id;
+  const std::optional<DeviceIdentity> entry = FindEndpointByIdOrName(list, held.id, RoutedName(side, held));
+  if (!entry || entry->id == held.id) {
+    logged.clear();
+    return held.id;
+  }
+  if (logged != held.id + L"\n" + entry->id) {
+    logged = held.id + L"\n" + entry->id;
+    LogWarn(L"recov", FormatText(side.movedFormat, held.id.c_str(), entry->id.c_str(), entry->name.c_str()));
+  }
+  const std::wstring choice = ReadSettingString(side.choiceValue);
+  if (choice == kSavedDefault || choice == kSavedDevicePrefix + held.id) {
+    WriteSettingString(side.choiceValue, kSavedDevicePrefix + entry->id);
+  }
+  NoteDeviceFinding(DeviceFinding::RoutedEndpointMoved);
   return entry->id;
 }
 
@@ -125,20 +154,21 @@ ChannelState ChosenChannelsNow(const WatchRun& run) {
 
 // The first run of a loss stops the input's listening silently (so that Windows does not play
 // it somewhere else), says so and raises the window; later runs only keep the status current.
-void ReportUnavailableChannels(const WatchRun& run, ChannelState channels) {
+// A bridge that is plugged in but disabled is being enabled, so the wording treats it as there.
+void ReportUnavailableChannels(const WatchRun& run, ChannelState channels, bool bridgeDisabled) {
   channels.captureDisabled = channels.captureMissing && IsDisabledEndpoint(run.chosenInput, kCaptureFlow);
   channels.renderDisabled = channels.renderMissing && IsDisabledEndpoint(run.chosenOutput, kRenderFlow);
-  const bool wasHandled = unavailableHandled;
-  channelUnavailable = true;
-  connectEnabled = true;
-  const UnavailableNotice notice = DecideUnavailableNotice(channels, run.bridgeNow, wasHandled);
+  const std::wstring loss = run.chosenInput + L"\n" + run.chosenOutput;
+  const bool wasHandled = Flags().unavailableHandled || loss == reportedLoss;
+  NoteDeviceFinding(DeviceFinding::ChannelLost);
+  const UnavailableNotice notice = DecideUnavailableNotice(channels, run.bridgeNow || bridgeDisabled, wasHandled);
   if (notice.report) {
+    reportedLoss = loss;
     LogWarn(L"dev", FormatText(L"声卡通道不可用 录制:缺失=%d 被禁用=%d 播放:缺失=%d 被禁用=%d VARN在线=%d 目标录制=%s 目标播放=%s",
                                channels.captureMissing ? 1 : 0, channels.captureDisabled ? 1 : 0,
                                channels.renderMissing ? 1 : 0, channels.renderDisabled ? 1 : 0,
                                run.bridgeNow ? 1 : 0, run.chosenInput.c_str(), run.chosenOutput.c_str()));
     SubmitStopListen(StopListenIdentity(), false, L"", L"", false, L"", L"", L"", false);
-    unavailableHandled = true;
     ShowBalloon(notice.balloonTitle, notice.balloonText, kWarningIcon);
     RestoreMainWindow();
   }
@@ -153,9 +183,9 @@ bool AnyBridgeEndpointDisabled() {
 // Each system query is made only where the decision can depend on it.
 DispatchFacts GatherDispatchFacts(const WatchRun& run) {
   DispatchFacts facts;
-  facts.unavailableHandled = unavailableHandled;
+  facts.unavailableHandled = Flags().unavailableHandled;
   facts.bridgeNow = run.bridgeNow;
-  facts.bridgePresent = bridgePresent;
+  facts.bridgePresent = Flags().bridgePresent;
   if (facts.unavailableHandled) {
     facts.channelsActive = !run.chosenInput.empty() && !run.chosenOutput.empty() &&
                            IsActiveEndpoint(run.chosenInput, kCaptureFlow) &&
@@ -167,7 +197,7 @@ DispatchFacts GatherDispatchFacts(const WatchRun& run) {
 
 void ReconnectRecoveredInput(const WatchRun& run) {
   LogInfo(L"dev", FormatText(L"声卡通道已恢复 录制=%s 播放=%s", run.chosenInput.c_str(), run.chosenOutput.c_str()));
-  bridgePresent = true;
+  NoteDeviceFinding(DeviceFinding::ChannelsBack);
   captureList = run.capture;
   renderList = run.render;
   RefreshDeviceLists();
@@ -177,16 +207,6 @@ void ReconnectRecoveredInput(const WatchRun& run) {
                         L"完成：声卡已重新连接并恢复侦听。", L"声卡已恢复", L"声卡已重新连接并恢复侦听。",
                         L"声卡恢复失败", L"请打开程序检查通道选择。", true);
   UpdateActionButtons();
-}
-
-FlowDefaults ReadFlowDefaults(const std::vector<DeviceIdentity>& list, int flow) {
-  FlowDefaults defaults;
-  defaults.bridge = FindBridge(list);
-  defaults.defaultId = DefaultEndpointId(flow);
-  for (size_t i = 1; i < list.size(); ++i) {
-    if (!defaults.bridge || list[i].id != defaults.bridge->id) defaults.otherActive = true;
-  }
-  return defaults;
 }
 
 void LogHijack(const FlowDefaults& capture, const FlowDefaults& render) {
@@ -217,8 +237,8 @@ bool SubmitDefaultReclaim(const ConnectRequest& request) {
 void CheckDefaultHijack(const WatchRun& run) {
   captureList = run.capture;
   renderList = run.render;
-  const FlowDefaults capture = ReadFlowDefaults(run.capture, kCaptureFlow);
-  const FlowDefaults render = ReadFlowDefaults(run.render, kRenderFlow);
+  const FlowDefaults capture = FlowDefaultsOf(run.capture);
+  const FlowDefaults render = FlowDefaultsOf(run.render);
   const HijackAction action = DecideHijack(capture, render);
   if (action == HijackAction::Hopeless) {
     ReportHopelessHijack(capture, render);
@@ -228,12 +248,14 @@ void CheckDefaultHijack(const WatchRun& run) {
   if (action == HijackAction::None) return;
   LogHijack(capture, render);
   ConnectRequest request;
-  if (BuildConnectRequestFromSelection(request) && SubmitDefaultReclaim(request)) UpdateActionButtons();
+  if (!BuildConnectRequestFromSelection(request)) return;
+  CarryHeldRoutes(request);
+  if (SubmitDefaultReclaim(request)) UpdateActionButtons();
 }
 
 void ReconnectReturnedBridge() {
   LogInfo(L"dev", L"已重新检测到 USB Audio VARN，开始按恢复语义自动重连");
-  bridgePresent = true;
+  NoteDeviceFinding(DeviceFinding::BridgeBack);
   RefreshDeviceLists();
   SetStatusText(L"已检测到 USB Audio VARN，正在恢复侦听...");
   ShowBalloon(L"VARN 已连接", L"正在自动恢复最后保存的侦听设置。", kInformationIcon);
@@ -246,7 +268,7 @@ void ReconnectReturnedBridge() {
 // output: listening on the input goes off.
 void StopInputAfterBridgeLoss() {
   LogWarn(L"dev", L"VARN 端点从活动列表消失且不在禁用列表 → 判定为「已断开/拔出」，开始连续关闭声卡输入侦听以防声音回退");
-  bridgePresent = false;
+  NoteDeviceFinding(DeviceFinding::BridgeUnplugged);
   SubmitStopListen(StopListenIdentity(), true, L"VARN 已断开，已停止声卡输入侦听，等待重新连接...",
                    L"VARN 已断开，停止侦听失败，请打开程序检查。", true, L"VARN 已断开",
                    L"已停止声卡输入侦听，不会回退到系统默认播放设备。", L"停止声卡输入侦听失败，请打开程序检查。",
@@ -254,7 +276,9 @@ void StopInputAfterBridgeLoss() {
 }
 
 // bridgePresent is left as it is: while the endpoints stay disabled every idle run tries again.
+// A busy worker refuses the task, so a busy run says nothing.
 void EnableDisabledBridge() {
+  if (IsWorkerBusy()) return;
   LogWarn(L"dev", L"VARN 端点从活动列表消失且存在于禁用列表 → 判定为「被禁用」，尝试启用");
   SubmitEnableBridgeAndReconnect();
 }
@@ -286,16 +310,22 @@ void ActOnDecision(const WatchRun& run, const WatchDecision& decision) {
 void EvaluateDeviceState() {
   WatchRun run = ScanEndpoints();
   FollowListChanges(run);
-  run.chosenInput = RecogniseChosenEndpoint(kChosenInput, run.capture);
-  run.chosenOutput = RecogniseChosenEndpoint(kChosenOutput, run.render);
+  const RouteLedger held = ReadRouteLedger();
+  run.chosenInput = RecogniseRoutedEndpoint(kChosenInput, held.input, run.capture, loggedMove[0]);
+  run.chosenOutput = RecogniseRoutedEndpoint(kChosenOutput, held.output, run.render, loggedMove[1]);
   // A task is changing the routes: whatever this run saw may be its doing. The next idle run
   // decides on what it finds then.
   if (IsWorkerBusy()) return;
   const ChannelState channels = TestChosenChannels(run);
   if (channels.captureMissing || channels.renderMissing) {
-    ReportUnavailableChannels(run, channels);
+    // A disabled bridge endpoint is enabled on this run too, after the stop the first run of a
+    // loss submits (the worker takes one task; the enabling follows on the next idle run).
+    const bool bridgeDisabled = !run.bridgeNow && AnyBridgeEndpointDisabled();
+    ReportUnavailableChannels(run, channels, bridgeDisabled);
+    if (bridgeDisabled) EnableDisabledBridge();
     return;
   }
+  reportedLoss.clear();
   ActOnDecision(run, DecideDispatch(GatherDispatchFacts(run)));
 }
 

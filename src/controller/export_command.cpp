@@ -3,6 +3,7 @@
 // happens in the task.
 
 #include "controller/controller.h"
+#include "controller/flag_events.h"
 
 #include <windows.h>
 
@@ -32,7 +33,7 @@ void ExportDiagnostics() {
     ExportInfoBox(L"程序正在执行其他操作，请稍后再试。");
     return;
   }
-  SnapshotInput input = CaptureWindowState();
+  SnapshotInput input = CaptureWindowState(Flags());
   std::wstring programPath = GetProgramPath();
   WorkerTask task = [input, programPath](const Progress& progress) {
     return ExportDiagnosticsTaskBody(input, programPath, progress);

@@ -9,6 +9,7 @@
 
 #include "audio/endpoints.h"
 #include "controller/controller.h"
+#include "controller/flag_events.h"
 #include "diagnostics/snapshot.h"
 #include "log/log.h"
 #include "log/path.h"
@@ -33,10 +34,23 @@ std::wstring SelectedInputId() {
   return ResolveSelection(captureList, index, kCaptureFlow).id;
 }
 
+constexpr wchar_t kGuardTaskName[] = L"音量守护";
+
 // The guard holds the worker for a moment every five seconds and, being quiet, leaves the
 // buttons enabled. A click that lands in that moment would otherwise be lost without a word.
-bool guardRunning = false;
+// What waits belongs to the guard that runs now: whether the guard runs is asked of the worker,
+// so that an outcome that never came cannot leave a later click waiting.
 std::function<void()> afterGuard[static_cast<size_t>(GuardWaiter::Count)];
+
+// The logon task alignment the user asked for while the worker was busy. Unlike a click it is
+// not the user's to repeat: the check box already shows the wish, so it is carried out after
+// whatever task held the worker.
+bool autostartSyncPending = false;
+bool autostartSyncWanted = false;
+
+void DropGuardWaiters() {
+  for (std::function<void()>& waiting : afterGuard) waiting = nullptr;
+}
 
 std::wstring BridgeId(const std::vector<DeviceIdentity>& list) {
   const std::optional<DeviceIdentity> bridge = FindBridge(list);
@@ -57,13 +71,11 @@ void ApplyInitialState() {
     startup.enabled = true;
     WriteStartupEnabled(true);
   }
-  autostartOn = startup.enabled;
-  SendMessageW(ControlWindow(kAutostartCheckId), BM_SETCHECK, autostartOn ? BST_CHECKED : BST_UNCHECKED, 0);
+  const bool present = FindBridge(captureList).has_value() && FindBridge(renderList).has_value();
+  NoteWindowCreated(present, startup.enabled);
+  SendMessageW(ControlWindow(kAutostartCheckId), BM_SETCHECK, startup.enabled ? BST_CHECKED : BST_UNCHECKED, 0);
   WriteStartupConfigured();
 
-  bool present = FindBridge(captureList).has_value() && FindBridge(renderList).has_value();
-  bridgePresent = present;
-  bridgeAbsentAtStart = !present;
   SetStatusText(present ? L"正在初始化音频路由..." : L"等待连接 USB Audio VARN...");
   if (!present) {
     ShowBalloon(L"VARN 未连接", L"请插入 USB Audio VARN，连接后将自动恢复侦听。", kWarningIcon);
@@ -76,7 +88,7 @@ void ApplyInitialState() {
 void SubmitStartupWork(bool autostartWanted) {
   // The snapshot has resolved the input list's pick already; resolving it again would ask
   // Core Audio for the default a second time on the window thread.
-  const SnapshotInput snapshot = CaptureWindowState();
+  const SnapshotInput snapshot = CaptureWindowState(Flags());
   const std::wstring input = snapshot.captureResolvedId;
   const std::wstring programPath = GetProgramPath();
   SubmitTask(
@@ -87,28 +99,35 @@ void SubmitStartupWork(bool autostartWanted) {
 }
 
 void SubmitStartupSync(bool enable) {
+  autostartSyncPending = false;
   if (SubmitTask([enable](const Progress& progress) { return AutostartSyncTaskBody(enable, progress); }, true,
                  L"开机自启对齐")) {
     return;
   }
-  RunAfterGuard(GuardWaiter::AutostartSync, [enable] { SubmitStartupSync(enable); });
+  autostartSyncPending = true;
+  autostartSyncWanted = enable;
 }
 
 bool RunAfterGuard(GuardWaiter waiter, std::function<void()> action) {
-  if (!guardRunning) return false;
+  if (!IsWorkerBusyWith(kGuardTaskName)) return false;
   afterGuard[static_cast<size_t>(waiter)] = std::move(action);
   return true;
 }
 
-void NoteGuardRunning() { guardRunning = true; }
-
-void OnGuardDone() {
-  guardRunning = false;
-  for (std::function<void()>& waiting : afterGuard) {
-    std::function<void()> action = std::move(waiting);
-    waiting = nullptr;
-    if (action) action();
+// Each waiting action runs once, the latest of its kind; an outcome of any other task means the
+// guard they waited for never reported, and they are dropped rather than run unasked later.
+// A pending logon task alignment goes after them, or after the task they started.
+void OnOutcomeTaken(int op) {
+  if (op == VolumeGuard) {
+    for (std::function<void()>& waiting : afterGuard) {
+      std::function<void()> action = std::move(waiting);
+      waiting = nullptr;
+      if (action) action();
+    }
+  } else {
+    DropGuardWaiters();
   }
+  if (autostartSyncPending && !IsWorkerBusy()) SubmitStartupSync(autostartSyncWanted);
 }
 
 void SubmitEnforceVolumes() {
@@ -120,16 +139,31 @@ void SubmitEnforceVolumes() {
       [input, bridgeCapture, bridgeRender](const Progress& progress) {
         return VolumeGuardTaskBody(input, bridgeCapture, bridgeRender, progress);
       },
-      false, L"音量守护");
-  if (accepted) NoteGuardRunning();
+      false, kGuardTaskName);
+  if (accepted) DropGuardWaiters();
+}
+
+// The program never unmutes the input itself: a mute is the user's decision, perhaps a
+// deliberate one. It says so once per episode; an unmuted reading ends the episode. A failed
+// read says nothing either way, so a brief hiccup neither warns nor starts a new episode.
+void CheckInputMute() {
+  const int captureIndex = SelectedDeviceItem(kCaptureComboId);
+  if (captureIndex < 0) return;
+  const DeviceIdentity input = ResolveSelection(captureList, captureIndex, kCaptureFlow);
+  if (input.id.empty()) return;
+  const auto [readOk, muted] = ReadEndpointMute(input.id);
+  if (!readOk || !NoteInputMute(muted)) return;
+  LogWarn(L"guard", L"检测到声卡输入通道被静音（守护不擅自解除，仅提示用户）目标=" + input.id);
+  ShowBalloon(L"声卡输入已静音", L"检测到当前声卡输入通道已静音，请在系统声音设置中手动解除静音。", kWarningIcon);
 }
 
 void RunStartupAutoConnectStep() {
-  if (!startupReady || IsWorkerBusy()) {
+  const WindowFlags& flags = Flags();
+  if (!flags.startupReady || IsWorkerBusy()) {
     SetTimer(windowState.mainWindow, kTimerAutoConnect, kAutoConnectRetryMs, nullptr);
     return;
   }
-  if (!bridgePresent || channelUnavailable || unavailableHandled) {
+  if (!flags.bridgePresent || flags.channelUnavailable || flags.unavailableHandled) {
     SetStatusText(L"等待 USB Audio VARN，设备连接后将自动侦听...");
     return;
   }

@@ -4,16 +4,6 @@
 
 namespace varn {
 
-namespace {
-
-bool BridgeIsDefault(const FlowDefaults& flow) {
-  return flow.bridge.has_value() && !flow.defaultId.empty() && flow.defaultId == flow.bridge->id;
-}
-
-}  // namespace
-
-bool DefaultCannotMove(const FlowDefaults& flow) { return BridgeIsDefault(flow) && !flow.otherActive; }
-
 std::wstring LostChannelStatus(const ChannelState& channels) {
   return DescribeUnavailableChannels(channels.captureMissing, channels.renderMissing, channels.captureDisabled,
                                      channels.renderDisabled) +
@@ -74,16 +64,15 @@ WatchDecision DecideDispatch(const DispatchFacts& facts) {
 }
 
 // The reclaim disables the bridge endpoint so that Windows picks another default. With no
-// other active endpoint in that flow Windows picks none: the reclaim fails, the bridge endpoint
-// stays disabled and its route breaks, and once it is enabled again it is the default again.
-// The reclaim handles both flows in one task, capture first, so one hopeless flow spoils the
-// whole task: it is left alone until another endpoint appears.
+// other active endpoint in that flow Windows picks none: the reclaim would fail, the bridge
+// endpoint would stay disabled and its route break. The reclaim leaves such a flow alone and
+// takes the other one back, so a hijack is hopeless only when no hijacked flow can move; it
+// is left alone until another endpoint appears.
 HijackAction DecideHijack(const FlowDefaults& capture, const FlowDefaults& render) {
-  const bool captureTaken = BridgeIsDefault(capture);
-  const bool renderTaken = BridgeIsDefault(render);
-  if (!captureTaken && !renderTaken) return HijackAction::None;
-  if (DefaultCannotMove(capture) || DefaultCannotMove(render)) return HijackAction::Hopeless;
-  return HijackAction::Reclaim;
+  if (!BridgeIsDefault(capture) && !BridgeIsDefault(render)) return HijackAction::None;
+  const bool captureMovable = BridgeIsDefault(capture) && !DefaultCannotMove(capture);
+  const bool renderMovable = BridgeIsDefault(render) && !DefaultCannotMove(render);
+  return captureMovable || renderMovable ? HijackAction::Reclaim : HijackAction::Hopeless;
 }
 
 }  // namespace varn

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "audio/device_identity.h"
+#include "routes/endpoint_control.h"
 
 namespace varn {
 
@@ -59,20 +60,10 @@ struct WatchDecision {
 };
 WatchDecision DecideDispatch(const DispatchFacts& facts);
 
-// One flow as the default-hijack check sees it.
-struct FlowDefaults {
-  std::optional<DeviceIdentity> bridge;  // the flow's bridge endpoint, when listed
-  std::wstring defaultId;                // the flow's default endpoint now
-  bool otherActive = false;              // an active endpoint other than the bridge's is listed
-};
-
-// The bridge endpoint is the flow's default and Windows has nothing else to choose.
-bool DefaultCannotMove(const FlowDefaults& flow);
-
 enum class HijackAction {
   None,      // no bridge endpoint is a default
   Reclaim,   // take the defaults back and listen again
-  Hopeless,  // a hijacked flow has nothing else Windows could choose: leave it alone
+  Hopeless,  // no hijacked flow has anything else Windows could choose: leave them alone
 };
 HijackAction DecideHijack(const FlowDefaults& capture, const FlowDefaults& render);
 

@@ -42,18 +42,18 @@ void AddHeader(std::vector<std::wstring>& lines, const SnapshotInput& input, con
   AddLine(lines, FormatText(L"程序版本: %s (%s)", kVersionText, kFileVersionText));
   AddLine(lines, L"程序路径: " + programPath);
   AddLine(lines, std::wstring(L"启动方式: ") +
-                     (input.startupMode ? L"开机自启（--startup，静默隐藏）" : L"手动或托盘启动"));
+                     (input.flags.startupMode ? L"开机自启（--startup，静默隐藏）" : L"手动或托盘启动"));
   AddLine(lines, L"系统版本: " + OsVersionText());
   AddLine(lines, L"当前用户: " + CurrentUserName());
 }
 
 void AddRunState(std::vector<std::wstring>& lines, const SnapshotInput& input) {
   AddLine(lines, L"[运行状态]");
-  AddLine(lines, FormatText(L"正在侦听: %s", YesNo(input.listeningActive)));
-  AddLine(lines, FormatText(L"桥接器两端点在线: %s", YesNo(input.bridgePresent)));
-  AddLine(lines, FormatText(L"正在等待声卡通道: %s", YesNo(input.channelUnavailable)));
-  AddLine(lines, FormatText(L"允许点立即连接: %s", YesNo(input.connectEnabled)));
-  AddLine(lines, FormatText(L"启动准备工作完成: %s", YesNo(input.startupReady)));
+  AddLine(lines, FormatText(L"正在侦听: %s", YesNo(input.flags.listeningActive)));
+  AddLine(lines, FormatText(L"桥接器两端点在线: %s", YesNo(input.flags.bridgePresent)));
+  AddLine(lines, FormatText(L"正在等待声卡通道: %s", YesNo(input.flags.channelUnavailable)));
+  AddLine(lines, FormatText(L"允许点立即连接: %s", YesNo(input.flags.connectEnabled)));
+  AddLine(lines, FormatText(L"启动准备工作完成: %s", YesNo(input.flags.startupReady)));
   AddLine(lines, L"状态栏文案: " + OrEmptyMark(input.statusText));
 }
 

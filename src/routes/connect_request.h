@@ -21,8 +21,8 @@ struct ConnectRequest {
   int kind = 1;  // operation kind reported in the outcome; 1 is the manual connect
   int connectCount = 2;  // how many times both routes are switched on
   bool showErrorBox = false;
-  bool closeStaleRoutes = false;  // first switch off listening on previously resolved endpoints
-  // Endpoint ids of the last successful connection.
+  bool closeStaleRoutes = false;  // first switch off held routes the new ones do not use
+  // The route ledger (route_ledger.h) when the request was made: what may still listen.
   std::wstring lastCaptureResolved;
   std::wstring lastRenderResolved;
   std::wstring lastBridgeCaptureResolved;

@@ -72,12 +72,40 @@ bool SetEndpointEnabled(const std::wstring& id, int flow, bool enable) {
   return false;
 }
 
+FlowDefaults FlowDefaultsOf(const std::vector<DeviceIdentity>& list) {
+  FlowDefaults defaults;
+  if (list.empty()) return defaults;
+  defaults.defaultId = list.front().id;
+  defaults.bridge = FindBridge(list);
+  for (size_t i = 1; i < list.size(); ++i) {
+    if (!defaults.bridge || list[i].id != defaults.bridge->id) defaults.otherActive = true;
+  }
+  return defaults;
+}
+
+bool BridgeIsDefault(const FlowDefaults& flow) {
+  return flow.bridge.has_value() && !flow.defaultId.empty() && flow.defaultId == flow.bridge->id;
+}
+
+bool DefaultCannotMove(const FlowDefaults& flow) { return BridgeIsDefault(flow) && !flow.otherActive; }
+
 bool ReclaimDefaultDevices(const DeviceIdentity& bridgeCapture, const DeviceIdentity& bridgeRender) {
   if (bridgeCapture.id.empty() || bridgeRender.id.empty()) return false;
   std::wstring captureDefault = DefaultEndpointId(kCaptureFlow);
   std::wstring renderDefault = DefaultEndpointId(kRenderFlow);
   bool captureTaken = captureDefault == bridgeCapture.id;
   bool renderTaken = renderDefault == bridgeRender.id;
+  if (!captureTaken && !renderTaken) return false;
+  // Each flow on its own: the computer's sound must not stay in the bridge because its
+  // microphone is the only input left.
+  const bool captureStuck = captureTaken && DefaultCannotMove(FlowDefaultsOf(ListEndpoints(kCaptureFlow)));
+  const bool renderStuck = renderTaken && DefaultCannotMove(FlowDefaultsOf(ListEndpoints(kRenderFlow)));
+  if (captureStuck || renderStuck) {
+    LogWarn(L"dev", FormatText(L"%s方向除桥接器外没有其他活动端点，系统无法改选默认设备：该方向不夺回",
+                               captureStuck && renderStuck ? L"录制和播放" : (captureStuck ? L"录制" : L"播放")));
+  }
+  captureTaken = captureTaken && !captureStuck;
+  renderTaken = renderTaken && !renderStuck;
   if (!captureTaken && !renderTaken) return false;
   LogWarn(L"dev", FormatText(L"检测到桥接器端点被设为系统默认设备 录制默认=%s 播放默认=%s",
                              captureDefault.c_str(), renderDefault.c_str()));

@@ -46,16 +46,6 @@ void AlignAutostartInto(bool wanted, WorkerOutcome& outcome) {
   }
 }
 
-// With no active endpoint but the bridge's in a flow whose default the bridge holds, Windows
-// has nothing else to choose: the reclaim would only leave the bridge endpoint disabled.
-bool DefaultCannotMove(const std::vector<DeviceIdentity>& list, const DeviceIdentity& bridge) {
-  if (list.empty() || list.front().id != bridge.id) return false;
-  for (size_t i = 1; i < list.size(); ++i) {
-    if (list[i].id != bridge.id) return false;
-  }
-  return true;
-}
-
 void HoldBridgeAndInputLevels(const std::wstring& input, const DeviceIdentity& capture,
                               const DeviceIdentity& render) {
   if (!input.empty()) {
@@ -127,11 +117,7 @@ WorkerOutcome StartupWorkTaskBody(bool autostartWanted, const std::wstring& inpu
     const std::optional<DeviceIdentity> capture = FindBridge(captureList);
     const std::optional<DeviceIdentity> render = FindBridge(renderList);
     if (capture && render) {
-      if (DefaultCannotMove(captureList, *capture) || DefaultCannotMove(renderList, *render)) {
-        LogWarn(L"dev", L"桥接器是某个方向唯一的活动端点，系统无法改选默认设备：启动时不夺回");
-      } else {
-        ReclaimDefaultDevices(*capture, *render);
-      }
+      ReclaimDefaultDevices(*capture, *render);
       HoldBridgeAndInputLevels(input, *capture, *render);
     }
   } catch (...) {

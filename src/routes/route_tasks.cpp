@@ -5,7 +5,7 @@
 #include "log/text.h"
 #include "routes/endpoint_control.h"
 #include "routes/listen_routes.h"
-#include "settings/settings.h"
+#include "routes/route_ledger.h"
 
 namespace varn {
 
@@ -31,16 +31,30 @@ WorkerOutcome StartOutcome(int op) {
   return outcome;
 }
 
-// Listening is switched off on endpoints that the new selection no longer uses, so that no
-// old route keeps playing next to the new one. Results are ignored: the routes that follow
-// decide success.
-void CloseStaleRoutes(const ConnectRequest& r) {
-  if (!r.lastCaptureResolved.empty() && r.lastCaptureResolved != r.capture.id) {
-    SetListenRoute({L"", r.lastCaptureResolved}, {L"", r.lastBridgeRenderResolved}, false);
+RouteLedger HeldBy(const ConnectRequest& r) {
+  RouteLedger held;
+  held.input.id = r.lastCaptureResolved;
+  held.output.id = r.lastRenderResolved;
+  held.bridgeCapture.id = r.lastBridgeCaptureResolved;
+  held.bridgeRender.id = r.lastBridgeRenderResolved;
+  return held;
+}
+
+RouteLedger RoutesOf(const ConnectRequest& r) { return RouteLedger{r.capture, r.bridgeRender, r.bridgeCapture, r.render}; }
+
+// Listening is switched off on every held endpoint that the new routes no longer use, so that
+// no old route keeps playing next to the new one. An endpoint Windows has forgotten cannot
+// play. One that stays on stops the connect: building the new routes beside it would leave two
+// inputs playing into the bridge, and the ledger, which names one input, would lose the old.
+bool CloseStaleRoutes(const ConnectRequest& r) {
+  bool closed = true;
+  for (const HeldRoute& stale : StaleRoutes(HeldBy(r), RoutesOf(r))) {
+    if (!EndpointExists(stale.source.id)) continue;
+    if (SetListenRoute(stale.source, stale.target, false)) continue;
+    LogError(L"route", FormatText(L"旧路由未能关闭，不建立新路由以免两路同时侦听 源=%s", stale.source.id.c_str()));
+    closed = false;
   }
-  if (!r.lastRenderResolved.empty() && r.lastRenderResolved != r.render.id) {
-    SetListenRoute({L"", r.lastBridgeCaptureResolved}, {L"", r.lastRenderResolved}, false);
-  }
+  return closed;
 }
 
 bool AllActive(const ConnectRequest& r) {
@@ -57,9 +71,10 @@ WorkerOutcome ConnectTaskBody(ConnectRequest r, const Progress& progress) {
     WorkerOutcome outcome = StartOutcome(r.kind);
     outcome.showErrorBox = r.showErrorBox;
     bool usable = ReclaimDefaultsForRequest(r);
-    if (r.closeStaleRoutes) CloseStaleRoutes(r);
+    const bool staleClosed = !r.closeStaleRoutes || CloseStaleRoutes(r);
     bool ok = false;
-    if (usable) {
+    if (usable && staleClosed) {
+      RecordRoutes(RoutesOf(r));
       progress.ReportProgress(r.progressText);
       ok = EstablishListenRoutes(r.capture, r.bridgeRender, r.bridgeCapture, r.render, r.connectCount);
     }
@@ -67,10 +82,6 @@ WorkerOutcome ConnectTaskBody(ConnectRequest r, const Progress& progress) {
     outcome.listenKnown = true;
     outcome.listening = ok;
     if (ok) {
-      WriteSettingString(kLastCaptureResolvedValue, r.capture.id);
-      WriteSettingString(kLastRenderResolvedValue, r.render.id);
-      WriteSettingString(kLastBridgeCaptureResolvedValue, r.bridgeCapture.id);
-      WriteSettingString(kLastBridgeRenderResolvedValue, r.bridgeRender.id);
       outcome.statusText = r.successText;
     } else {
       outcome.statusText = L"失败：请检查 声卡输入[" + r.capture.name + L"] 和 手机输出[" + r.render.name +
@@ -94,13 +105,10 @@ WorkerOutcome DefaultReclaimTaskBody(ConnectRequest r, const Progress& progress)
     bool reclaimed = ReclaimDefaultsForRequest(r);
     bool ready = AllActive(r);
     bool ok = false;
-    if (reclaimed && ready) {
+    if (reclaimed && ready && (!r.closeStaleRoutes || CloseStaleRoutes(r))) {
+      RecordRoutes(RoutesOf(r));
       progress.ReportProgress(L"默认设备已恢复，正在重新侦听 1 次...");
       ok = EstablishListenRoutes(r.capture, r.bridgeRender, r.bridgeCapture, r.render, 1);
-      if (ok) {
-        WriteSettingString(kLastCaptureResolvedValue, r.capture.id);
-        WriteSettingString(kLastRenderResolvedValue, r.render.id);
-      }
     }
     outcome.ok = ok;
     LogInfo(L"route", FormatText(L"默认设备夺回重连结束 夺回成功=%d 端点就绪=%d 重连成功=%d 目标 %s",
@@ -165,6 +173,7 @@ WorkerOutcome CancelTaskBody(const DeviceIdentity& input, const DeviceIdentity& 
     outcome.errorText = L"取消侦听失败，请检查设备是否在线。";
     progress.ReportProgress(L"正在取消两条路由的侦听，请稍候...");
     bool ok = SetListenRoute(input, bridge, false) && SetListenRoute(bridge, input, false);
+    if (ok) ReleaseRoutes();
     outcome.ok = ok;
     outcome.listenKnown = true;
     outcome.listening = false;

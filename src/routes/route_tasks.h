@@ -24,16 +24,18 @@ struct StopListenRequest {
   bool showWindow = false;
 };
 
-// Manual and automatic connects: reclaim the defaults, switch stale routes off, build both
-// routes, remember the endpoints used.
+// Manual and automatic connects: reclaim the defaults, switch the held routes the new ones do
+// not use off, record the new ones in the ledger and build them.
 WorkerOutcome ConnectTaskBody(ConnectRequest request, const Progress& progress);
-// After a bridge endpoint became the system default: take it back and listen once more.
+// After a bridge endpoint became the system default: take it back and listen once more, with
+// the held routes handled as by a connect.
 WorkerOutcome DefaultReclaimTaskBody(ConnectRequest request, const Progress& progress);
 // Enable bridge endpoints that were found disabled; ok when both are back.
 WorkerOutcome EnableBridgeTaskBody(const Progress& progress);
 // Switch listening on the sound card input off three times in a row.
 WorkerOutcome StopListenTaskBody(const StopListenRequest& request, const Progress& progress);
-// Switch listening off on the sound card input, then on the bridge capture endpoint.
+// Switch listening off on the sound card input, then on the bridge capture endpoint; when both
+// are off the ledger is emptied.
 WorkerOutcome CancelTaskBody(const DeviceIdentity& input, const DeviceIdentity& bridge,
                              const Progress& progress);
 

@@ -3,8 +3,8 @@
 #include <cwctype>
 
 #include "audio/endpoints.h"
+#include "routes/route_ledger.h"
 #include "settings/settings.h"
-#include "ui/status.h"
 #include "ui/window_state.h"
 
 namespace varn {
@@ -14,19 +14,6 @@ std::vector<DeviceIdentity> renderList;
 
 namespace {
 
-ActionButtonsHook actionButtonsHook = nullptr;
-
-constexpr wchar_t kChannelsUpdatedText[] = L"设备通道已更新，可以立即连接";
-
-// The settings that belong to one list.
-struct ChoiceValues {
-  const wchar_t* choice;
-  const wchar_t* name;
-  const wchar_t* lastResolved;
-};
-constexpr ChoiceValues kCaptureValues{kCaptureIdValue, kCaptureNameValue, kLastCaptureResolvedValue};
-constexpr ChoiceValues kRenderValues{kRenderIdValue, kRenderNameValue, kLastRenderResolvedValue};
-
 bool IsBlank(wchar_t c) { return std::iswspace(c) != 0; }
 bool IsDigit(wchar_t c) { return std::iswdigit(c) != 0; }
 
@@ -34,16 +21,6 @@ bool IsDigit(wchar_t c) { return std::iswdigit(c) != 0; }
 // "follow the default", not for the endpoint it happens to name.
 bool IsListedAsItem(const std::vector<DeviceIdentity>& entries, size_t position) {
   return position == 0 || !NameIsBridge(entries[position].name);
-}
-
-// The pick of one side, saved as the new choice. The last resolved id is left alone while the
-// routes run: it names the endpoint they run on, and the next connect switches off a replaced
-// route by comparing against it. Overwriting it with the new pick would leave the old input
-// playing into the bridge beside the new one.
-void SavePick(const ChoiceValues& values, int itemIndex, const DeviceIdentity& endpoint) {
-  WriteSettingString(values.choice, MakeSavedSelection(itemIndex, endpoint.id));
-  WriteSettingString(values.name, endpoint.name);
-  if (!listeningActive) WriteSettingString(values.lastResolved, endpoint.id);
 }
 
 // What a refill must select to keep the list as the user sees it: the current pick, or the
@@ -57,8 +34,6 @@ std::wstring CurrentChoiceText(int controlId, const std::vector<DeviceIdentity>&
 }
 
 }  // namespace
-
-void SetActionButtonsHook(ActionButtonsHook hook) { actionButtonsHook = hook; }
 
 int SelectedDeviceItem(int controlId) {
   HWND combo = ControlWindow(controlId);
@@ -177,26 +152,6 @@ void FillDeviceCombo(HWND combo, const std::vector<DeviceIdentity>& entries,
   InvalidateRect(combo, nullptr, TRUE);
 }
 
-// A side whose endpoint is gone (or item 0 without a default) keeps its old settings, so a
-// stale list cannot overwrite a good choice with nothing.
-void OnDeviceSelectionChanged() {
-  const int captureIndex = SelectedDeviceItem(kCaptureComboId);
-  const int renderIndex = SelectedDeviceItem(kRenderComboId);
-  if (captureIndex < 0 || renderIndex < 0) return;
-  const DeviceIdentity capture = ResolveSelection(captureList, captureIndex, kCaptureFlow);
-  const DeviceIdentity render = ResolveSelection(renderList, renderIndex, kRenderFlow);
-  const bool captureOk = !capture.id.empty() && IsActiveEndpoint(capture.id, kCaptureFlow);
-  const bool renderOk = !render.id.empty() && IsActiveEndpoint(render.id, kRenderFlow);
-  if (captureOk) SavePick(kCaptureValues, captureIndex, capture);
-  if (renderOk) SavePick(kRenderValues, renderIndex, render);
-  if (!captureOk || !renderOk || !FindBridge(captureList) || !FindBridge(renderList)) return;
-  channelUnavailable = false;
-  unavailableHandled = false;
-  connectEnabled = true;
-  SetStatusText(kChannelsUpdatedText);
-  if (actionButtonsHook != nullptr) actionButtonsHook();
-}
-
 void RefreshDeviceLists() {
   const std::wstring captureChoice = CurrentChoiceText(kCaptureComboId, captureList, kCaptureFlow, kCaptureIdValue);
   const std::wstring renderChoice = CurrentChoiceText(kRenderComboId, renderList, kRenderFlow, kRenderIdValue);
@@ -222,11 +177,11 @@ bool BuildConnectRequestFromSelection(ConnectRequest& request) {
   return true;
 }
 
-// The last resolved id comes first: it is the input the routes were built on, which may no
-// longer be the one picked (a pick while listening does not replace it).
+// The ledger's input comes first: it is the input the routes were built on, which may no
+// longer be the one picked (a pick does not replace it).
 DeviceIdentity StopListenIdentity() {
-  const std::wstring lastResolved = ReadSettingString(kLastCaptureResolvedValue);
-  if (!lastResolved.empty()) return DeviceIdentity{L"", lastResolved};
+  const std::wstring held = ReadRouteLedger().input.id;
+  if (!held.empty()) return DeviceIdentity{L"", held};
   const int captureIndex = SelectedDeviceItem(kCaptureComboId);
   if (captureIndex >= 0) return ResolveSelection(captureList, captureIndex, kCaptureFlow);
   return DeviceIdentity();

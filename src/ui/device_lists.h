@@ -1,8 +1,9 @@
 #pragma once
 // The two device lists of the main window: the sound card input (control 101) and the phone
 // output (control 102). They show the cached endpoint lists without the bridge's own
-// endpoints, restore the saved choice on every fill, save a new pick, and turn the current
-// picks into the endpoints that connect, stop and evaluation work on. Window thread only.
+// endpoints, restore the saved choice on every fill, and turn the current picks into the
+// endpoints that connect, stop and evaluation work on. What a pick saves and changes is the
+// controller's (controller/device_pick.cpp). Window thread only.
 
 #include <windows.h>
 
@@ -54,9 +55,6 @@ void FillDeviceCombo(HWND combo, const std::vector<DeviceIdentity>& entries,
 // The selected item of list control 101 or 102; -1 without a pick or without the control.
 int SelectedDeviceItem(int controlId);
 
-// CBN_SELCHANGE of either list: saves the pick of each side whose endpoint is active.
-void OnDeviceSelectionChanged();
-
 // Enumerates both flows anew and refills both lists keeping their current picks.
 void RefreshDeviceLists();
 
@@ -67,10 +65,5 @@ bool BuildConnectRequestFromSelection(ConnectRequest& request);
 // The sound card input whose listening is to be switched off: the one last resolved, else
 // the current pick, else none.
 DeviceIdentity StopListenIdentity();
-
-// Called after a pick made both sides usable, to enable the action buttons. Set by the
-// owner of the buttons; may stay null.
-using ActionButtonsHook = void (*)();
-void SetActionButtonsHook(ActionButtonsHook hook);
 
 }  // namespace varn

@@ -178,6 +178,16 @@ void DeleteMainControlResources() {
   for (HWND& control : face.controls) control = nullptr;
 }
 
+// One background for the window and every control on it: the captions, the check box and the
+// status label paint the light brush, so the window does too.
+bool EraseMainBackground(HWND window, HDC dc) {
+  if (!face.lightBrush) return false;
+  RECT client{};
+  GetClientRect(window, &client);
+  FillRect(dc, &client, face.lightBrush.get());
+  return true;
+}
+
 HBRUSH ControlColour(int controlId, HDC dc) {
   SetBkMode(dc, TRANSPARENT);
   switch (controlId) {

@@ -21,6 +21,9 @@ void LayoutControls();
 // Deletes the fonts and brushes (window destruction).
 void DeleteMainControlResources();
 
+// WM_ERASEBKGND of the main window: the light background the controls stand on; false (the
+// default erase) before the brushes exist.
+bool EraseMainBackground(HWND window, HDC dc);
 // WM_CTLCOLORSTATIC: sets the text colour for the control and returns its background brush.
 HBRUSH ControlColour(int controlId, HDC dc);
 // Whether WM_DRAWITEM for this control is drawn here.

@@ -21,7 +21,6 @@ bool loggedOnce = false;
 BalloonSink balloonSink = nullptr;
 
 constexpr wchar_t kRestingMark[] = L"● ";
-constexpr int kWarningIcon = 2;
 
 bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
   return text.compare(0, std::wstring(prefix).size(), prefix) == 0;
@@ -59,10 +58,11 @@ const std::wstring& CurrentStatusText() { return currentText; }
 // The first row that holds wins: start-up, then the bridge, then the chosen channels, then
 // the routes; only a fully working setup shows the two routes themselves.
 std::wstring ComposeSteadyStatus(const SteadyStatusFacts& facts) {
-  if (!facts.startupReady) return L"● 正在初始化...";
-  if (!facts.bridgePresent) return L"● 未检测到 USB Audio VARN，等待设备连接...";
-  if (facts.channelUnavailable || facts.unavailableHandled) return L"● 等待声卡恢复...";
-  if (!facts.listeningActive) return L"● 未侦听：点击「立即连接」建立两条音频路由";
+  const WindowFlags& flags = facts.flags;
+  if (!flags.startupReady) return L"● 正在初始化...";
+  if (!flags.bridgePresent) return L"● 未检测到 USB Audio VARN，等待设备连接...";
+  if (flags.channelUnavailable || flags.unavailableHandled) return L"● 等待声卡恢复...";
+  if (!flags.listeningActive) return L"● 未侦听：点击「立即连接」建立两条音频路由";
   if (facts.captureIndex < 0 || facts.renderIndex < 0) return L"● 请选择声卡输入和手机输出通道";
   const std::wstring input = facts.captureName.empty() ? L"未识别" : facts.captureName;
   const std::wstring output = facts.renderName.empty() ? L"未识别" : facts.renderName;
@@ -73,13 +73,9 @@ std::wstring ComposeSteadyStatus(const SteadyStatusFacts& facts) {
   return L"● 机架 → 手机：" + input + L" → " + bridgeOut + L"\r\n● 手机 → 电脑：" + bridgeIn + L" → " + output;
 }
 
-std::wstring BuildSteadyStatus() {
+std::wstring BuildSteadyStatus(const WindowFlags& flags) {
   SteadyStatusFacts facts;
-  facts.startupReady = startupReady;
-  facts.bridgePresent = bridgePresent;
-  facts.channelUnavailable = channelUnavailable;
-  facts.unavailableHandled = unavailableHandled;
-  facts.listeningActive = listeningActive;
+  facts.flags = flags;
   facts.captureIndex = SelectedDeviceItem(kCaptureComboId);
   facts.renderIndex = SelectedDeviceItem(kRenderComboId);
   facts.captureName = ResolveSelection(captureList, facts.captureIndex, kCaptureFlow).name;
@@ -134,36 +130,10 @@ void ShowBalloon(const std::wstring& title, const std::wstring& text, int iconKi
   if (balloonSink != nullptr) balloonSink(title, text, iconKind);
 }
 
-// The program never unmutes the input itself: a mute is the user's decision, perhaps a
-// deliberate one. It says so once per episode; an unmuted reading ends the episode. A failed
-// read says nothing either way, so a brief hiccup neither warns nor starts a new episode.
-void CheckInputMute() {
-  const int captureIndex = SelectedDeviceItem(kCaptureComboId);
-  if (captureIndex < 0) return;
-  const DeviceIdentity input = ResolveSelection(captureList, captureIndex, kCaptureFlow);
-  if (input.id.empty()) return;
-  const auto [readOk, muted] = ReadEndpointMute(input.id);
-  if (!readOk) return;
-  if (!muted) {
-    muteNotified = false;
-    return;
-  }
-  if (muteNotified) return;
-  LogWarn(L"guard", L"检测到声卡输入通道被静音（守护不擅自解除，仅提示用户）目标=" + input.id);
-  ShowBalloon(L"声卡输入已静音", L"检测到当前声卡输入通道已静音，请在系统声音设置中手动解除静音。", kWarningIcon);
-  muteNotified = true;
-}
-
-SnapshotInput CaptureWindowState() {
+SnapshotInput CaptureWindowState(const WindowFlags& flags) {
   SnapshotInput snapshot;
   snapshot.statusText = currentText;
-  snapshot.listeningActive = listeningActive;
-  snapshot.bridgePresent = bridgePresent;
-  snapshot.channelUnavailable = channelUnavailable;
-  snapshot.connectEnabled = connectEnabled;
-  snapshot.autostartOn = autostartOn;
-  snapshot.startupReady = startupReady;
-  snapshot.startupMode = startupMode;
+  snapshot.flags = flags;
   snapshot.captureIndex = SelectedDeviceItem(kCaptureComboId);
   snapshot.renderIndex = SelectedDeviceItem(kRenderComboId);
   snapshot.captureResolvedId = ResolveSelection(captureList, snapshot.captureIndex, kCaptureFlow).id;

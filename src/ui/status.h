@@ -20,11 +20,7 @@ const std::wstring& CurrentStatusText();
 
 // What the resting text is made from.
 struct SteadyStatusFacts {
-  bool startupReady = false;
-  bool bridgePresent = false;
-  bool channelUnavailable = false;
-  bool unavailableHandled = false;
-  bool listeningActive = false;
+  WindowFlags flags;
   int captureIndex = -1;  // the picks; -1 for none
   int renderIndex = -1;
   std::wstring captureName;  // the names the picks resolve to; empty when unknown
@@ -33,8 +29,8 @@ struct SteadyStatusFacts {
   bool bridgeRenderListed = false;
 };
 std::wstring ComposeSteadyStatus(const SteadyStatusFacts& facts);
-// The resting text for the window's state now.
-std::wstring BuildSteadyStatus();
+// The resting text for these flags and the window's lists now.
+std::wstring BuildSteadyStatus(const WindowFlags& flags);
 
 // Colour classes of a status text.
 enum StatusClass : int {
@@ -50,9 +46,6 @@ COLORREF StatusTextColor(int statusClass);
 std::wstring DescribeUnavailableChannels(bool captureMissing, bool renderMissing, bool captureDisabled,
                                          bool renderDisabled);
 
-// Warns once per mute episode when the picked sound card input is muted.
-void CheckInputMute();
-
 // Where notices go as tray balloons (icon kind 1 information, 2 warning). Set by the owner of
 // the tray icon; without it a notice is only logged.
 using BalloonSink = void (*)(const std::wstring& title, const std::wstring& text, int iconKind);
@@ -60,6 +53,7 @@ void SetBalloonSink(BalloonSink sink);
 // Hands a notice to that owner; dropped without one.
 void ShowBalloon(const std::wstring& title, const std::wstring& text, int iconKind);
 
-SnapshotInput CaptureWindowState();
+// The status text, these flags and what the picks resolve to now.
+SnapshotInput CaptureWindowState(const WindowFlags& flags);
 
 }  // namespace varn

@@ -4,18 +4,6 @@ namespace varn {
 
 WindowState windowState;
 
-bool connectEnabled = true;
-bool bridgePresent = false;
-bool channelUnavailable = false;
-bool unavailableHandled = false;
-bool startupReady = false;
-bool listeningActive = false;
-bool autostartOn = true;
-bool bridgeAbsentAtStart = false;
-bool muteNotified = false;
-bool startupMode = false;
-bool exitRequested = false;
-
 HWND ControlWindow(int id) {
   return windowState.mainWindow != nullptr ? GetDlgItem(windowState.mainWindow, id) : nullptr;
 }

@@ -1,8 +1,9 @@
 #pragma once
 // State of the window thread that the shell (app/), the window's face (ui/) and the route
-// controller (controller/) all read and write: the main window, its DPI, the control ids and
-// the flags that decide what the window shows and does. Window thread only, static lifetime.
-// Nothing here includes any of those three folders, so each of them may include this.
+// controller (controller/) all use: the main window, its DPI, the control and timer ids. The
+// flags that decide what the window shows and does belong to the controller
+// (controller/flag_events.h). Window thread only, static lifetime. Nothing here includes any of
+// those three folders, so each of them may include this.
 
 #include <windows.h>
 
@@ -38,19 +39,6 @@ struct WindowState {
   int dpi = 96;  // the window's DPI; sizes are given at 96 and scaled with MulDiv
 };
 extern WindowState windowState;
-
-// Window-thread flags.
-extern bool connectEnabled;       // the Connect button may be enabled
-extern bool bridgePresent;        // both bridge endpoints were present when last judged
-extern bool channelUnavailable;   // a chosen sound card input or phone output is missing or disabled
-extern bool unavailableHandled;   // that loss was reported once and input listening switched off
-extern bool startupReady;         // the start-up preparation task has finished
-extern bool listeningActive;      // both listen routes are on, as last reported by a task
-extern bool autostartOn;          // autostart is wanted (check box and tray item)
-extern bool bridgeAbsentAtStart;  // the bridge was missing when the window was created
-extern bool muteNotified;         // the muted-input notice was shown for this mute episode
-extern bool startupMode;          // started with "--startup"
-extern bool exitRequested;        // the user chose "退出"
 
 // A control of the main window, or null.
 HWND ControlWindow(int id);

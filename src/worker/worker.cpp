@@ -46,6 +46,7 @@ struct WorkerState {
   bool pendingLog = true;
   std::wstring pendingName;
   bool busy = false;
+  std::wstring busyName;  // the name of the task that makes the worker busy
   bool stopping = false;
   WorkerOutcome outcome;
   bool outcomeReady = false;
@@ -283,6 +284,7 @@ bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name) {
     if (state.busy || state.pendingTask || state.stopping || !state.thread) return false;
     state.pendingTask = std::move(task);
     state.pendingLog = logTask;
+    state.busyName = nameText;
     state.pendingName = std::move(nameText);
     state.busy = true;
     wake = state.wake.get();
@@ -294,6 +296,11 @@ bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name) {
 bool IsWorkerBusy() {
   ScopedExclusiveLock scope(lock);
   return state.busy;
+}
+
+bool IsWorkerBusyWith(const wchar_t* name) {
+  ScopedExclusiveLock scope(lock);
+  return state.busy && name != nullptr && state.busyName == name;
 }
 
 bool TakeOutcome(WorkerOutcome& outcome) {

@@ -70,6 +70,8 @@ void StopWorker();
 bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name);
 // True while a task is waiting or running, and after it ended until its outcome is taken.
 bool IsWorkerBusy();
+// The same, for a task submitted under this name only.
+bool IsWorkerBusyWith(const wchar_t* name);
 // Both return false and leave the argument as it was when nothing is waiting to be taken.
 // Taking the outcome frees the worker for the next task.
 bool TakeOutcome(WorkerOutcome& outcome);

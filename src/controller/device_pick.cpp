@@ -1,0 +1,51 @@
+// A pick in either device list: what it saves, and what it changes when both sides can be used.
+
+#include "audio/endpoints.h"
+#include "controller/controller.h"
+#include "controller/flag_events.h"
+#include "settings/settings.h"
+#include "ui/device_lists.h"
+#include "ui/status.h"
+#include "ui/window_state.h"
+
+namespace varn {
+
+namespace {
+
+// The settings that belong to one list.
+struct ChoiceValues {
+  const wchar_t* choice;
+  const wchar_t* name;
+};
+constexpr ChoiceValues kCaptureValues{kCaptureIdValue, kCaptureNameValue};
+constexpr ChoiceValues kRenderValues{kRenderIdValue, kRenderNameValue};
+
+// The pick of one side, saved as the new choice. The route ledger is left alone: a pick
+// switches no route, and the next connect switches off a replaced route by comparing against
+// what the ledger holds.
+void SavePick(const ChoiceValues& values, int itemIndex, const DeviceIdentity& endpoint) {
+  WriteSettingString(values.choice, MakeSavedSelection(itemIndex, endpoint.id));
+  WriteSettingString(values.name, endpoint.name);
+}
+
+}  // namespace
+
+// A side whose endpoint is gone (or item 0 without a default) keeps its old settings, so a
+// stale list cannot overwrite a good choice with nothing.
+void OnDeviceSelectionChanged() {
+  const int captureIndex = SelectedDeviceItem(kCaptureComboId);
+  const int renderIndex = SelectedDeviceItem(kRenderComboId);
+  if (captureIndex < 0 || renderIndex < 0) return;
+  const DeviceIdentity capture = ResolveSelection(captureList, captureIndex, kCaptureFlow);
+  const DeviceIdentity render = ResolveSelection(renderList, renderIndex, kRenderFlow);
+  const bool captureOk = !capture.id.empty() && IsActiveEndpoint(capture.id, kCaptureFlow);
+  const bool renderOk = !render.id.empty() && IsActiveEndpoint(render.id, kRenderFlow);
+  if (captureOk) SavePick(kCaptureValues, captureIndex, capture);
+  if (renderOk) SavePick(kRenderValues, renderIndex, render);
+  if (!captureOk || !renderOk || !FindBridge(captureList) || !FindBridge(renderList)) return;
+  NoteUsablePick();
+  SetStatusText(L"设备通道已更新，可以立即连接");
+  UpdateActionButtons();
+}
+
+}  // namespace varn

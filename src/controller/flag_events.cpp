@@ -1,0 +1,101 @@
+#include "controller/flag_events.h"
+
+namespace varn {
+
+namespace {
+
+WindowFlags flags;
+
+bool IsConnectKind(int op) {
+  return op == ManualConnect || op == StartupAutoConnect || op == BridgeReturnReconnect ||
+         op == EndpointEnabledReconnect;
+}
+
+}  // namespace
+
+const WindowFlags& Flags() { return flags; }
+
+// A recovery that worked ends the loss; one that failed keeps it handled, so that the next run
+// tries again, and the Connect button off until then. The enabling and the start-up work judge
+// the bridge by what the endpoints show, nothing else: an endpoint that comes up on its own
+// later is then a bridge come back. A connect that worked proves both chosen channels are there
+// and the ledger now names them, so whatever loss was marked is over; without this a refused
+// connect's mark, never seen by the watchdog, would keep the guard and the mute check off.
+void ApplyOutcome(WindowFlags& f, const WorkerOutcome& outcome, bool bridgeListed) {
+  switch (outcome.op) {
+    case InputRecoveryReconnect:
+      f.channelUnavailable = !outcome.ok;
+      f.connectEnabled = outcome.ok;
+      if (outcome.ok) f.unavailableHandled = false;
+      break;
+    case EnableBridgeEndpoints: f.bridgePresent = bridgeListed; break;
+    case StartupWork:
+      f.startupReady = true;
+      f.bridgePresent = bridgeListed;
+      if (!bridgeListed) f.bridgeAbsentAtStart = false;
+      break;
+    default:
+      if (IsConnectKind(outcome.op) && outcome.ok) {
+        f.channelUnavailable = false;
+        f.unavailableHandled = false;
+        f.connectEnabled = true;
+      }
+      break;
+  }
+  if (outcome.autostartKnown) f.autostartOn = outcome.autostartEnabled;
+  if (outcome.listenKnown) f.listeningActive = outcome.listening;
+}
+
+// A moved endpoint is marked as a handled loss only while the window believes it listens: the
+// routes ran on the old id, and the recovery path is what rebuilds them on the new one.
+void ApplyFinding(WindowFlags& f, DeviceFinding finding) {
+  switch (finding) {
+    case DeviceFinding::ChannelLost:
+      f.channelUnavailable = true;
+      f.connectEnabled = true;
+      f.unavailableHandled = true;
+      break;
+    case DeviceFinding::RoutedEndpointMoved:
+      if (f.listeningActive) f.unavailableHandled = true;
+      break;
+    case DeviceFinding::ChannelsBack:
+    case DeviceFinding::BridgeBack: f.bridgePresent = true; break;
+    case DeviceFinding::BridgeUnplugged: f.bridgePresent = false; break;
+  }
+}
+
+void ApplyUsablePick(WindowFlags& f) {
+  f.channelUnavailable = false;
+  f.unavailableHandled = false;
+  f.connectEnabled = true;
+}
+
+void NoteWindowCreated(bool bridgeListed, bool autostartWanted) {
+  const bool startupMode = flags.startupMode;
+  flags = WindowFlags();
+  flags.startupMode = startupMode;
+  flags.autostartOn = autostartWanted;
+  flags.bridgePresent = bridgeListed;
+  flags.bridgeAbsentAtStart = !bridgeListed;
+}
+
+void NoteTaskOutcome(const WorkerOutcome& outcome, bool bridgeListed) { ApplyOutcome(flags, outcome, bridgeListed); }
+void NoteDeviceFinding(DeviceFinding finding) { ApplyFinding(flags, finding); }
+void NoteUsablePick() { ApplyUsablePick(flags); }
+void NoteRefusedConnect() { flags.channelUnavailable = true; }
+
+bool NoteInputMute(bool muted) {
+  if (!muted) {
+    flags.muteNotified = false;
+    return false;
+  }
+  if (flags.muteNotified) return false;
+  flags.muteNotified = true;
+  return true;
+}
+
+void NoteAutostartWish(bool on) { flags.autostartOn = on; }
+void NoteStartupMode(bool on) { flags.startupMode = on; }
+void NoteExitRequested() { flags.exitRequested = true; }
+
+}  // namespace varn
