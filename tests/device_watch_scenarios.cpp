@@ -184,6 +184,7 @@ TEST_F(WatchScenario, AChosenInputBackUnderANewIdIsRecognisedAndItsRouteRebuiltT
 
   const std::wstring oldCard = Id(L"card-in");
   const size_t before = LogSize();
+  const size_t replugged = JournalSize();
   ASSERT_EQ(Audiosim(L"replug card"), 0);
   const std::wstring newCard = Id(L"card-in");
   ASSERT_NE(newCard, oldCard);
@@ -198,7 +199,7 @@ TEST_F(WatchScenario, AChosenInputBackUnderANewIdIsRecognisedAndItsRouteRebuiltT
   ASSERT_NE(rebuilt, kNowhere);
   EXPECT_EQ(varn::ReadSettingString(varn::kLastCaptureResolvedValue), newCard) << "the ledger follows the routes";
   const Lines journal = Journal();
-  EXPECT_EQ(Count(journal, "/SetListenToThisDevice " + Quoted(oldCard) + " 0"), 1u);
+  EXPECT_EQ(Count(JournalFrom(replugged), "/SetListenToThisDevice " + Quoted(oldCard) + " 0"), 1u);
   EXPECT_EQ(Count(journal, "/SetPlaybackThroughDevice " + Quoted(newCard) + " " + Q(L"bridge-out")), 1u);
   EXPECT_EQ(Count(journal, "/SetListenToThisDevice " + Quoted(newCard) + " 1"), 1u);
   PassTwoRuns();

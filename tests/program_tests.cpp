@@ -308,6 +308,17 @@ TEST_F(Program, ControlsStandInTheirPlacesAtEachDpi) {
     GetClientRect(window, &client);
     EXPECT_EQ(client.right, scaled(620));
     EXPECT_EQ(client.bottom, scaled(332));
+    // One background: the window's own, left of the captions, is the one the captions, the
+    // check box and the status label paint.
+    COLORREF margin = CLR_INVALID;
+    EXPECT_TRUE(WaitUntil([&] {
+      POINT spot{scaled(10), scaled(200)};
+      ClientToScreen(window, &spot);
+      HDC screen = GetDC(nullptr);
+      margin = GetPixel(screen, spot.x, spot.y);
+      ReleaseDC(nullptr, screen);
+      return margin == RGB(246, 248, 248);
+    }, 3000)) << std::hex << "background 0x" << margin;
     std::vector<ChildControl> controls = ReadChildControls(window);
     ASSERT_EQ(controls.size(), std::size(expected));
     for (size_t i = 0; i < controls.size(); ++i) {

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <algorithm>
+
 #include "log/log.h"
 #include "routes/tool_runner.h"
 #include "world.h"
@@ -59,6 +61,29 @@ std::wstring SimulatedWorldTest::Id(const wchar_t* alias) const {
   if (!audiosim::LoadWorld(world)) return L"";
   const audiosim::Endpoint* e = audiosim::FindEndpoint(world, alias);
   return e != nullptr ? e->id : L"";
+}
+
+std::vector<std::string> SimulatedWorldTest::ListeningRoutes() const {
+  audiosim::World world;
+  std::vector<std::string> routes;
+  if (!audiosim::LoadWorld(world)) return {"(no world)"};
+  auto shown = [&](const std::wstring& id) {
+    for (const audiosim::Endpoint& e : world.endpoints) {
+      if (e.id == id) return Utf8(e.alias.empty() ? e.id : e.alias);
+    }
+    return Utf8(id.empty() ? L"(default)" : id);
+  };
+  for (const audiosim::Endpoint& e : world.endpoints) {
+    if (e.flow == audiosim::kCapture && e.listen) routes.push_back(shown(e.id) + " → " + shown(e.listenTarget));
+  }
+  std::sort(routes.begin(), routes.end());
+  return routes;
+}
+
+std::vector<std::string> SimulatedWorldTest::ChosenRoutes(const wchar_t* input, const wchar_t* output) const {
+  std::vector<std::string> routes = {Utf8(input) + " → bridge-out", "bridge-in → " + Utf8(output)};
+  std::sort(routes.begin(), routes.end());
+  return routes;
 }
 
 }  // namespace testing_support

@@ -27,6 +27,12 @@ class SimulatedWorldTest : public ::testing::Test {
   std::vector<std::string> Journal() const;
   // The id of an endpoint of the world by alias ("card-in", "bridge-out", ...).
   std::wstring Id(const wchar_t* alias) const;
+  // Every capture endpoint of the world that listens, as "source → target", each by its alias
+  // (by its id once a re-plug took the alias away), sorted: what Windows routes.
+  std::vector<std::string> ListeningRoutes() const;
+  // The routes the program must hold for this choice, sorted: the input into the bridge
+  // playback and the bridge capture into the output.
+  std::vector<std::string> ChosenRoutes(const wchar_t* input, const wchar_t* output) const;
 
   TempDir dir;
   EnvScope simDir{L"AUDIOSIM_DIR", dir.path().c_str()};
