@@ -25,7 +25,7 @@ using Lines = std::vector<std::string>;
 constexpr size_t npos = std::string::npos;
 
 constexpr int kCaptureCombo = 101, kRenderCombo = 102, kConnectButton = 104, kCancelButton = 106;
-constexpr int kTrayConnect = 202, kTrayCancel = 203, kTrayExit = 205;
+constexpr int kTrayConnect = 202, kTrayCancel = 203, kTrayAutostart = 204, kTrayExit = 205;
 constexpr wchar_t kCardName[] = L"线路输入 (High Definition Audio Device)";
 constexpr wchar_t kPhoneName[] = L"扬声器 (Phone Audio Adapter)";
 const std::string kConnectClicked = "[INFO ] [app] 用户点击「立即连接」";
@@ -318,10 +318,15 @@ TEST_F(ConnectAndCancel, AClickWhileTheGuardRunsIsCarriedOutOnceItEnds) {
   // The input is the first of the guard's three endpoints: the bridge's two are still to come.
   ASSERT_TRUE(WaitUntil([&] { return count(inputCorrected) > before; }, 15000));
   Click(kConnectButton);
+  // The autostart switch in the same moment: its alignment follows whatever holds the worker.
+  program_->PostCommand(kTrayAutostart);
   ASSERT_TRUE(WaitUntil([&] { return Logged(kConnectDone); }, 30000)) << "the click was dropped";
   Lines log = program_->LogLines();
   const size_t guardEnd = IndexOfPrefix(log, outputCorrected, IndexOfPrefix(log, inputCorrected));
   EXPECT_LT(guardEnd, IndexOfPrefix(log, kConnectClicked)) << "the connect waited for the guard";
+  EXPECT_TRUE(WaitUntil([&] { return IndexOf(program_->LogLines(), "[INFO ] [work] 任务开始 [开机自启对齐]") != npos; },
+                        10000))
+      << "the alignment was dropped";
   ExitThroughTrayWithACleanLog();
 }
 

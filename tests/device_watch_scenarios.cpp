@@ -17,6 +17,7 @@
 #include "settings/settings.h"
 #include "support/program.h"
 #include "support/program_scenario.h"
+#include "world.h"
 
 using namespace testing_support;
 
@@ -213,9 +214,12 @@ TEST_F(WatchScenario, TheBridgeUnpluggedStopsTheInputAndPluggedBackReconnectsEac
   ASSERT_NE(Start(), nullptr);
   Hide();
 
+  // Slow enough to see the buttons while the stop runs: greyed, as for every task.
+  SetFaults("SetListenToThisDevice delay=700\n");
   ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
   const std::string stop = "/SetListenToThisDevice " + Q(L"card-in") + " 0";
   ASSERT_NE(WaitFor("[WARN ] [dev] VARN 端点从活动列表消失且不在禁用列表 → 判定为「已断开/拔出」"), kNowhere);
+  EXPECT_TRUE(WaitUntil([&] { return !ConnectEnabled(); }, 2000)) << "Connect greyed while the stop runs";
   EXPECT_TRUE(WaitForStatus(L"VARN 已断开，已停止声卡输入侦听，等待重新连接..."));
   EXPECT_TRUE(WaitUntil([] { return ShellShowsBalloon(L"已停止声卡输入侦听，不会回退到系统默认播放设备。"); }, 5000));
   EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window_) != FALSE; }, 5000)) << "the window is raised";
@@ -235,6 +239,32 @@ TEST_F(WatchScenario, TheBridgeUnpluggedStopsTheInputAndPluggedBackReconnectsEac
   SetFaults("");
   PassTwoRuns();
   EXPECT_EQ(JournalFrom(plugged), RoutesOnOnce());
+  ExitThroughTrayWithACleanLog();
+}
+
+// The card away and a bridge endpoint disabled in the same moment: the loss is reported as the
+// card's alone (the bridge is plugged in), the bridge endpoint is enabled all the same, and no
+// reconnect comes before the card's recovery.
+TEST_F(WatchScenario, ABridgeEndpointDisabledWhileTheCardIsAwayIsEnabledAndTheNoticeNamesTheCardOnly) {
+  ChooseCardAndPhone();
+  ASSERT_NE(Start(), nullptr);
+  const size_t before = LogSize();
+  ASSERT_TRUE(audiosim::UpdateWorld([](audiosim::World& w) {
+    audiosim::SetPresent(w, L"card", false);
+    audiosim::SetEnabled(w, *audiosim::FindEndpoint(w, L"bridge-in"), false);
+    return true;
+  }));
+  ASSERT_NE(WaitFor("[WARN ] [dev] 声卡通道不可用 录制:缺失=1", before), kNowhere);
+  EXPECT_TRUE(WaitUntil([] { return ShellShowsBalloon(L"请打开或者插入对应的USB声卡，设备恢复后将自动连接。"); }, 5000));
+  EXPECT_NE(WaitFor("[INFO ] [work] 任务结束 op=6 ok=1", before, 15000), kNowhere) << "enabled while the card is away";
+  EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::kCaptureFlow));
+  EXPECT_TRUE(WaitForStatus(L"声卡输入通道已断开，恢复后将自动连接"));
+
+  const size_t plugged = LogSize();
+  ASSERT_EQ(Audiosim(L"plug card"), 0);
+  EXPECT_NE(WaitFor("[INFO ] [work] 任务结束 op=4 ok=1", plugged), kNowhere);
+  EXPECT_EQ(Find("[INFO ] [work] 任务开始 [端点启用后重连]", before), kNowhere) << "the recovery rebuilds the routes";
+  EXPECT_EQ(ListeningRoutes(), ChosenRoutes(L"card-in", L"phone-out"));
   ExitThroughTrayWithACleanLog();
 }
 

@@ -110,6 +110,21 @@ TEST_F(RouteTasks, ConnectClosesTheStaleRouteBuildsBothAndRemembersTheEndpoints)
                               "/SetListenToThisDevice " + Q(cardIn) + " 1",
                               "/SetPlaybackThroughDevice " + Q(bridgeIn) + " " + Q(phoneOut),
                               "/SetListenToThisDevice " + Q(bridgeIn) + " 1"}));
+
+  // A held input Windows has forgotten cannot play: nothing to switch off. One that stays on
+  // stops the connect before anything is switched on, and the ledger keeps it.
+  r.lastCaptureResolved = L"{0.0.1.00000000}.{forgotten}";
+  ASSERT_TRUE(WriteBytes(dir / L"journal.log", ""));
+  EXPECT_TRUE(varn::ConnectTaskBody(r, progress).ok);
+  EXPECT_EQ(Journal().front(), "/SetPlaybackThroughDevice " + Q(cardIn) + " " + Q(bridgeOut));
+  r.lastCaptureResolved = oldCardIn.id;
+  SetFaults("SetListenToThisDevice exit=5\n");
+  ASSERT_TRUE(WriteBytes(dir / L"journal.log", ""));
+  const WorkerOutcome refused = varn::ConnectTaskBody(r, progress);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(Journal(), Lines(3, "/SetListenToThisDevice " + Q(oldCardIn) + " 0")) << "three attempts, then nothing";
+  EXPECT_EQ(LogLinesContaining("旧路由未能关闭").size(), 1u);
+  EXPECT_EQ(varn::ReadSettingString(varn::kLastCaptureResolvedValue), cardIn.id) << "the ledger as the last connect left it";
 }
 
 TEST_F(RouteTasks, ConnectWhoseFollowedDefaultStaysTheBridgeIsNotUsable) {
