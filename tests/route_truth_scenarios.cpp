@@ -137,6 +137,16 @@ class RouteTruth : public ProgramScenario, public ::testing::WithParamInterface<
     TaskEnds("[INFO ] [work] 任务结束 op=7 ok=1", from);
   }
 
+  // The bridge moved to another port: it comes back as a new instance without ever leaving the
+  // lists, while its old capture endpoint still listens into the phone.
+  void BridgeBackUnderNewIds() {
+    Choose(L"card-in", L"线路输入 (High Definition Audio Device)");
+    ASSERT_NE(Start(), nullptr);
+    const size_t from = program_->LogLines().size();
+    ASSERT_EQ(Audiosim(L"replug bridge"), 0);
+    TaskEnds("[INFO ] [work] 任务结束 op=5 ok=1", from);
+  }
+
   // The stop after the unplug failed, so the microphone still listens when the bridge returns.
   void BridgeReturnAfterAFailedStop() {
     ASSERT_NO_FATAL_FAILURE(RouteTheMicThenPickTheCard());
@@ -173,6 +183,7 @@ const RouteCase kPaths[] = {
     {"DefaultReclaim", &RouteTruth::DefaultReclaim, L"card-in"},
     {"EnabledReconnect", &RouteTruth::ReconnectAfterEnabling, L"card-in"},
     {"BridgeReturn", &RouteTruth::BridgeReturnAfterAFailedStop, L"card-in"},
+    {"BridgeUnderNewIds", &RouteTruth::BridgeBackUnderNewIds, L"card-in"},
 };
 
 INSTANTIATE_TEST_SUITE_P(EveryPath, RouteTruth, ::testing::ValuesIn(kPaths),

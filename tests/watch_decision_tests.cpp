@@ -35,7 +35,7 @@ const char* BranchName(WatchBranch branch) {
 TEST(WatchDecision, DispatchTakesTheFirstMatchingBranchAndAlwaysEnablesADisabledBridge) {
   struct Row {
     const char* what;
-    DispatchFacts facts;  // unavailableHandled, channelsActive, bridgeNow, bridgePresent, bridgeDisabled
+    DispatchFacts facts;  // unavailableHandled, channelsActive, bridgeNow, bridgePresent, bridgeDisabled, bridgeMoved
     WatchBranch branch;
     bool enableBridge;
   };
@@ -57,6 +57,9 @@ TEST(WatchDecision, DispatchTakesTheFirstMatchingBranchAndAlwaysEnablesADisabled
       {"bridge disabled since start-up", {false, false, false, false, true}, WatchBranch::Nothing, true},
       // With both bridge endpoints active, a stale "disabled" reading means nothing.
       {"bridge active", {false, false, true, true, true}, WatchBranch::BridgeStays, false},
+      {"bridge back under new ids", {false, false, true, true, false, true}, WatchBranch::BridgeBack, false},
+      {"bridge under new ids while a channel is lost", {true, false, true, true, false, true},
+       WatchBranch::ChannelsStillLost, false},
   };
   for (const Row& row : rows) {
     const varn::WatchDecision decision = varn::DecideDispatch(row.facts);

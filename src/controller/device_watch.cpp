@@ -180,6 +180,15 @@ bool AnyBridgeEndpointDisabled() {
   return !FindDisabledBridgeId(kRenderFlow).empty() || !FindDisabledBridgeId(kCaptureFlow).empty();
 }
 
+// The routes the ledger holds run on bridge endpoints other than the listed ones.
+bool BridgeMoved(const WatchRun& run) {
+  const RouteLedger held = ReadRouteLedger();
+  const std::optional<DeviceIdentity> capture = FindBridge(run.capture);
+  const std::optional<DeviceIdentity> render = FindBridge(run.render);
+  return (!held.bridgeCapture.id.empty() && capture && held.bridgeCapture.id != capture->id) ||
+         (!held.bridgeRender.id.empty() && render && held.bridgeRender.id != render->id);
+}
+
 // Each system query is made only where the decision can depend on it.
 DispatchFacts GatherDispatchFacts(const WatchRun& run) {
   DispatchFacts facts;
@@ -192,6 +201,7 @@ DispatchFacts GatherDispatchFacts(const WatchRun& run) {
                            IsActiveEndpoint(run.chosenOutput, kRenderFlow);
   }
   if (!facts.bridgeNow) facts.bridgeDisabled = AnyBridgeEndpointDisabled();
+  facts.bridgeMoved = facts.bridgeNow && Flags().listeningActive && BridgeMoved(run);
   return facts;
 }
 

@@ -56,7 +56,9 @@ WatchDecision DecideDispatch(const DispatchFacts& facts) {
       decision.branch = facts.bridgeNow ? WatchBranch::ChannelsStillLost : WatchBranch::ChannelsAndBridgeLost;
     }
   } else if (facts.bridgeNow) {
-    decision.branch = facts.bridgePresent ? WatchBranch::BridgeStays : WatchBranch::BridgeBack;
+    // A bridge plugged into another port comes back as a new instance without ever leaving
+    // the lists: the routes still run on its old, absent endpoints.
+    decision.branch = facts.bridgePresent && !facts.bridgeMoved ? WatchBranch::BridgeStays : WatchBranch::BridgeBack;
   } else if (facts.bridgePresent) {
     decision.branch = facts.bridgeDisabled ? WatchBranch::BridgeDisabled : WatchBranch::BridgeUnplugged;
   }

@@ -40,6 +40,7 @@ struct DispatchFacts {
   bool bridgeNow = false;           // both bridge endpoints are active now
   bool bridgePresent = false;       // both were active when last judged
   bool bridgeDisabled = false;      // a bridge endpoint is listed as disabled (read only without bridgeNow)
+  bool bridgeMoved = false;         // the routes run on bridge endpoints that are not the listed ones
 };
 
 enum class WatchBranch {
@@ -48,7 +49,7 @@ enum class WatchBranch {
   ChannelsStillLost,        // a channel is still gone, the bridge is there
   ChannelsAndBridgeLost,    // a channel and the bridge are gone
   BridgeStays,              // look for a bridge endpoint made the system default
-  BridgeBack,               // the bridge came back: reconnect both routes
+  BridgeBack,               // the bridge came back, or came back under new ids: reconnect both routes
   BridgeDisabled,           // the bridge left the active lists but is listed as disabled
   BridgeUnplugged,          // the bridge was unplugged: stop input listening
   Nothing,
