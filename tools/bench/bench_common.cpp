@@ -125,6 +125,11 @@ std::string RouteProblem() {
   if (card->listenTarget != bridgeOut->id) problem += "card-in target is not bridge-out; ";
   if (!bridgeIn->listen) problem += "bridge-in listen=0; ";
   if (bridgeIn->listenTarget != phone->id) problem += "bridge-in target is not phone-out; ";
+  for (const audiosim::Endpoint& e : world.endpoints) {
+    if (e.flow == audiosim::kCapture && e.listen && &e != card && &e != bridgeIn) {
+      problem += Utf8(e.alias.empty() ? e.id : e.alias) + " listens too; ";
+    }
+  }
   return problem;
 }
 

@@ -30,8 +30,8 @@ long long HandleCount(DWORD processId);
 bool ChooseCardAndPhone();
 
 // Empty when the world's routes are as the program should keep them with every device there:
-// the card input listened to on the bridge's playback, the bridge's capture on the phone;
-// otherwise what differs.
+// the card input listened to on the bridge's playback, the bridge's capture on the phone, and
+// nothing else listening; otherwise what differs.
 std::string RouteProblem();
 
 // Lines in a text file (0 when it is missing), and the n-th line (from 0).

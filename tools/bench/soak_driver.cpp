@@ -1,16 +1,23 @@
 // The Windows side of scripts/soak: changes the simulated world at random, as a restless
-// machine would, while watching that the running program keeps answering. Seeded, so that a
-// failing run can be repeated event for event (only the ids of re-plugged devices differ).
+// machine would, and works the program as a restless user would (soak_user.h), while watching
+// that the running program keeps answering and that no route strays. Seeded, so that a failing
+// run can be repeated event for event (only the ids of re-plugged devices differ).
 //
-//   soak_driver <seed> <events> <out folder>
+//   soak_driver <seed> <events> <out folder> <program folder>
 //
 // Writes to the out folder:
-//   events.txt   one line per event: its number, time (ms since 1601) and what changed
-//   samples.txt  every 2 s "<ms since 1601> <handles> <slowest ping ms since the last sample>"
-//   failures.txt what went wrong, one line each, first word crash, hang or registry (empty: nothing)
-// At the end the world is put in order (every device there, enabled, unmuted, the card and
-// phone the defaults) so that the script can check what the program makes of it.
-// Exit code 0 when the window answered all along, 1 otherwise, 2 usage.
+//   events.txt   one line per event: its number, time (ms since 1601) and what changed or did
+//   samples.txt  every 2 s "<ms since 1601> <handles> <slowest ping ms since the last sample>
+//                <process id>"
+//   counts.txt   "<what> <how many>" lines: events, device events, picks, connects, cancels,
+//                autostart switches, restarts, route checks, route violations
+//   failures.txt what went wrong, one line each, first word crash, hang, registry, restart or
+//                route (empty: nothing)
+// Every 40 events and at the end the driver waits for a quiet program (two polls with no
+// event, no task open) and judges the routes. At the end the world is put in order (every
+// device there, enabled, unmuted, the card and phone the defaults) and the user picks and
+// connects the card and the phone, so that the script can check what the program makes of it.
+// Exit code 0 when the window answered all along and no route strayed, 1 otherwise, 2 usage.
 
 #include <windows.h>
 
@@ -22,6 +29,7 @@
 #include "bench_common.h"
 #include "settings/settings.h"
 #include "sim_files.h"
+#include "soak_user.h"
 #include "world.h"
 
 namespace {
@@ -30,27 +38,43 @@ constexpr UINT kAnswerLimitMs = 1000;
 constexpr DWORD kPingSliceMs = 250;
 constexpr std::uint64_t kSampleEveryMs = 2000;
 
-const wchar_t* const kDevices[] = {L"card", L"phone", L"bridge"};
-const wchar_t* const kEndpoints[] = {L"card-in", L"phone-out", L"bridge-in", L"bridge-out"};
+constexpr int kQuietEvery = 40;
+// Restarts come in the first half only, so that the second half has one long-lived program to
+// judge handles and memory by.
+constexpr int kRestartEvery = 1000;
+
+const wchar_t* const kDevices[] = {L"card", L"phone", L"bridge", L"mic", L"speaker"};
+const wchar_t* const kEndpoints[] = {L"card-in", L"phone-out", L"bridge-in", L"bridge-out", L"mic-in", L"speaker-out"};
+
+struct Counts {
+  int events = 0, device = 0, picks = 0, connects = 0, cancels = 0, toggles = 0, restarts = 0, checks = 0,
+      violations = 0;
+};
 
 struct Soak {
   std::mt19937 random;
-  HWND window = nullptr;
-  DWORD processId = 0;
+  soak::ProgramWindow program;
+  HWND& window = program.window;
+  DWORD& processId = program.processId;
   std::wstring out;
+  Counts counts;
   long long slowestPing = 0;
   std::uint64_t nextSampleAt = 0;
   bool failed = false;
+  bool stopped = false;  // a failure that ends the run: anything but a route that strays
 
   int Pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random); }
 
   void Fail(const char* kind, const std::string& what) {
     failed = true;
+    if (std::string(kind) != "route") stopped = true;
     bench::AppendTextFile(out + L"\\failures.txt", std::string(kind) + " " + what + "\n");
   }
 
-  // A window that is gone is a crash, one that does not answer within the limit a hang.
+  // A window that is gone is a crash, one that does not answer within the limit a hang. A box the
+  // program shows is closed, as the user would.
   void Ping() {
+    soak::CloseBox(program);
     if (!IsWindow(window)) {
       if (!failed) Fail("crash", "the window is gone");
       return;
@@ -84,14 +108,86 @@ struct Soak {
     nextSampleAt = bench::NowMs() + kSampleEveryMs;
     bench::AppendTextFile(out + L"\\samples.txt", std::to_string(bench::NowMs()) + " " +
                                                       std::to_string(bench::HandleCount(processId)) + " " +
-                                                      std::to_string(slowestPing) + "\n");
+                                                      std::to_string(slowestPing) + " " + std::to_string(processId) +
+                                                      "\n");
     slowestPing = 0;
     CheckSettings();
   }
 
   void CheckSettings();
   std::wstring Apply(audiosim::World& world);
+  std::wstring ActAsUser(int n, int events);
+  void JudgeAtQuietPoint(const std::string& when);
+  void WriteCounts() const;
 };
+
+void PingSoak(void* soak) { static_cast<Soak*>(soak)->Ping(); }
+
+// A device event most of the time; otherwise the user: a pick and its connect, a connect, a
+// cancel, the autostart switch; and a restart at fixed events of the first half.
+std::wstring Soak::ActAsUser(int n, int events) {
+  const int every = std::min(kRestartEvery, events);
+  if (n % every == every / 2 && n <= (events + 1) / 2) {
+    std::string problem;
+    if (!soak::Restart(program, problem)) Fail("restart", problem);
+    ++counts.restarts;
+    return L"restart";
+  }
+  const int kind = Pick(100);
+  if (kind < 84) return std::wstring();
+  std::wstring did;
+  if (kind < 90) {
+    did = soak::PickAndConnect(program, random);
+    if (!did.empty()) ++counts.picks;
+  } else if (kind < 93) {
+    did = soak::Connect(program);
+    ++counts.connects;
+  } else if (kind < 96) {
+    did = soak::Cancel(program);
+    ++counts.cancels;
+  } else {
+    did = soak::ToggleAutostart(program);
+    ++counts.toggles;
+  }
+  return did.empty() ? L"pick (empty list)" : did;
+}
+
+void Soak::JudgeAtQuietPoint(const std::string& when) {
+  soak::WaitUntilQuiet(program, PingSoak, this);
+  ++counts.checks;
+  for (const std::string& problem : soak::JudgeRoutes(program)) {
+    ++counts.violations;
+    Fail("route", when + ": " + problem);
+  }
+}
+
+void Soak::WriteCounts() const {
+  const std::pair<const char*, int> lines[] = {
+      {"events", counts.events},     {"device", counts.device},     {"picks", counts.picks},
+      {"connects", counts.connects}, {"cancels", counts.cancels},   {"toggles", counts.toggles},
+      {"restarts", counts.restarts}, {"checks", counts.checks},     {"violations", counts.violations}};
+  std::string text;
+  for (const auto& [what, count] : lines) text += std::string(what) + " " + std::to_string(count) + "\n";
+  bench::WriteTextFile(out + L"\\counts.txt", text);
+}
+
+// The second sound card input and phone output the user can pick between.
+void AddSecondDevices(audiosim::World& world) {
+  audiosim::Endpoint mic;
+  mic.id = L"{0.0.1.00000000}.{5e0c1a77-0d1c-4a31-9f8e-2b6d4c3a1f10}";
+  mic.flow = audiosim::kCapture;
+  mic.alias = L"mic-in";
+  mic.device = L"mic";
+  mic.name = L"麦克风 (USB Mic)";
+  world.endpoints.push_back(mic);
+  audiosim::Endpoint speaker;
+  speaker.id = L"{0.0.0.00000000}.{7a3e9b21-6c44-4f0d-8d2a-91c5e0b3d720}";
+  speaker.flow = audiosim::kRender;
+  speaker.alias = L"speaker-out";
+  speaker.device = L"speaker";
+  speaker.name = L"扬声器 (USB Speaker)";
+  world.endpoints.push_back(speaker);
+}
 
 // A re-plugged device leaves its old endpoints behind as not present, as Windows does; over
 // thousands of events they would pile up, so only the newest instance is kept.
@@ -195,11 +291,12 @@ bool PutInOrder() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 4) return 2;
+  if (argc != 5) return 2;
   Soak soak;
   soak.random.seed(static_cast<unsigned>(_wtoi(argv[1])));
   const int events = _wtoi(argv[2]);
   soak.out = argv[3];
+  soak.program.appDir = argv[4];
   bench::WriteTextFile(soak.out + L"\\events.txt", "");
   bench::WriteTextFile(soak.out + L"\\samples.txt", "");
   bench::WriteTextFile(soak.out + L"\\failures.txt", "");
@@ -209,21 +306,38 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   soak.processId = bench::ProcessOf(soak.window);
+  audiosim::UpdateWorld([](audiosim::World& world) {
+    AddSecondDevices(world);
+    return true;
+  });
   soak.Sample();
-  for (int n = 1; n <= events && !soak.failed; ++n) {
+  for (int n = 1; n <= events && !soak.stopped; ++n) {
     soak.Wait(soak.NextGap());
-    std::wstring what;
-    audiosim::UpdateWorld([&](audiosim::World& world) {
-      what = soak.Apply(world);
-      return true;
-    });
+    std::wstring what = soak.ActAsUser(n, events);
+    if (what.empty()) {
+      audiosim::UpdateWorld([&](audiosim::World& world) {
+        what = soak.Apply(world);
+        return true;
+      });
+      ++soak.counts.device;
+    }
+    ++soak.counts.events;
     bench::AppendTextFile(soak.out + L"\\events.txt",
                           std::to_string(n) + " " + std::to_string(bench::NowMs()) + " " + bench::Utf8(what) + "\n");
     soak.Ping();
+    if (n % kQuietEvery == 0) soak.JudgeAtQuietPoint("after event " + std::to_string(n));
+    soak.WriteCounts();
   }
   if (!PutInOrder()) soak.Fail("world", "could not be put in order");
-  // Two quiet polls and some, still watching.
+  // The user makes the usual choice once more, so that the routes have one right state.
   soak.Wait(3500);
+  audiosim::World world;
+  audiosim::LoadWorld(world);
+  soak::PickByName(soak.program, 101, audiosim::FindEndpoint(world, L"card-in")->name);
+  soak::PickByName(soak.program, 102, audiosim::FindEndpoint(world, L"phone-out")->name);
+  soak::Connect(soak.program);
+  soak.JudgeAtQuietPoint("at the end");
   soak.Sample();
+  soak.WriteCounts();
   return soak.failed ? 1 : 0;
 }
