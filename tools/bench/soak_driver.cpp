@@ -171,22 +171,23 @@ void Soak::WriteCounts() const {
   bench::WriteTextFile(out + L"\\counts.txt", text);
 }
 
+audiosim::Endpoint MakeEndpoint(const wchar_t* id, audiosim::Flow flow, const wchar_t* alias, const wchar_t* device,
+                                const wchar_t* name) {
+  audiosim::Endpoint endpoint;
+  endpoint.id = id;
+  endpoint.flow = flow;
+  endpoint.alias = alias;
+  endpoint.device = device;
+  endpoint.name = name;
+  return endpoint;
+}
+
 // The second sound card input and phone output the user can pick between.
 void AddSecondDevices(audiosim::World& world) {
-  audiosim::Endpoint mic;
-  mic.id = L"{0.0.1.00000000}.{5e0c1a77-0d1c-4a31-9f8e-2b6d4c3a1f10}";
-  mic.flow = audiosim::kCapture;
-  mic.alias = L"mic-in";
-  mic.device = L"mic";
-  mic.name = L"麦克风 (USB Mic)";
-  world.endpoints.push_back(mic);
-  audiosim::Endpoint speaker;
-  speaker.id = L"{0.0.0.00000000}.{7a3e9b21-6c44-4f0d-8d2a-91c5e0b3d720}";
-  speaker.flow = audiosim::kRender;
-  speaker.alias = L"speaker-out";
-  speaker.device = L"speaker";
-  speaker.name = L"扬声器 (USB Speaker)";
-  world.endpoints.push_back(speaker);
+  world.endpoints.push_back(MakeEndpoint(L"{0.0.1.00000000}.{5e0c1a77-0d1c-4a31-9f8e-2b6d4c3a1f10}", audiosim::kCapture,
+                                         L"mic-in", L"mic", L"麦克风 (USB Mic)"));
+  world.endpoints.push_back(MakeEndpoint(L"{0.0.0.00000000}.{7a3e9b21-6c44-4f0d-8d2a-91c5e0b3d720}", audiosim::kRender,
+                                         L"speaker-out", L"speaker", L"扬声器 (USB Speaker)"));
 }
 
 // A re-plugged device leaves its old endpoints behind as not present, as Windows does; over
