@@ -102,7 +102,7 @@ TEST(FlagEvents, EachEventChangesTheFlagsOfItsRowOnly) {
       {"channels back", "channelUnavailable unavailableHandled connectEnabled", finding(DeviceFinding::ChannelsBack),
        lost},
       {"bridge back", "connectEnabled", finding(DeviceFinding::BridgeBack), "bridgePresent connectEnabled"},
-      {"bridge unplugged", working, finding(DeviceFinding::BridgeUnplugged), "connectEnabled listeningActive startupReady"},
+      {"bridge unplugged", working, finding(DeviceFinding::BridgeUnplugged), "connectEnabled startupReady"},
       {"a usable pick", "bridgePresent channelUnavailable unavailableHandled", varn::ApplyUsablePick,
        "bridgePresent connectEnabled"},
   };

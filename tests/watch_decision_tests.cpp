@@ -35,7 +35,7 @@ const char* BranchName(WatchBranch branch) {
 TEST(WatchDecision, DispatchTakesTheFirstMatchingBranchAndAlwaysEnablesADisabledBridge) {
   struct Row {
     const char* what;
-    DispatchFacts facts;  // unavailableHandled, channelsActive, bridgeNow, bridgePresent, bridgeDisabled, bridgeMoved
+    DispatchFacts facts;  // unavailableHandled, channelsActive, bridgeNow, bridgePresent, bridgeDisabled, bridgeMoved, listening
     WatchBranch branch;
     bool enableBridge;
   };
@@ -60,6 +60,11 @@ TEST(WatchDecision, DispatchTakesTheFirstMatchingBranchAndAlwaysEnablesADisabled
       {"bridge back under new ids", {false, false, true, true, false, true}, WatchBranch::BridgeBack, false},
       {"bridge under new ids while a channel is lost", {true, false, true, true, false, true},
        WatchBranch::ChannelsStillLost, false},
+      // A failed enabling left the bridge not counted as present while the routes are on.
+      {"bridge unplugged after a failed enabling", {false, false, false, false, false, false, true},
+       WatchBranch::BridgeUnplugged, false},
+      {"bridge disabled after a failed enabling", {false, false, false, false, true, false, true},
+       WatchBranch::BridgeDisabled, true},
   };
   for (const Row& row : rows) {
     const varn::WatchDecision decision = varn::DecideDispatch(row.facts);

@@ -195,6 +195,7 @@ DispatchFacts GatherDispatchFacts(const WatchRun& run) {
   facts.unavailableHandled = Flags().unavailableHandled;
   facts.bridgeNow = run.bridgeNow;
   facts.bridgePresent = Flags().bridgePresent;
+  facts.listening = Flags().listeningActive;
   if (facts.unavailableHandled) {
     facts.channelsActive = !run.chosenInput.empty() && !run.chosenOutput.empty() &&
                            IsActiveEndpoint(run.chosenInput, kCaptureFlow) &&

@@ -60,7 +60,12 @@ void ApplyFinding(WindowFlags& f, DeviceFinding finding) {
       break;
     case DeviceFinding::ChannelsBack:
     case DeviceFinding::BridgeBack: f.bridgePresent = true; break;
-    case DeviceFinding::BridgeUnplugged: f.bridgePresent = false; break;
+    // Without the bridge neither route plays, whatever the stop that follows reports; a stop
+    // that fails is not repeated on every run.
+    case DeviceFinding::BridgeUnplugged:
+      f.bridgePresent = false;
+      f.listeningActive = false;
+      break;
   }
 }
 

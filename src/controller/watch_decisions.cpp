@@ -59,7 +59,9 @@ WatchDecision DecideDispatch(const DispatchFacts& facts) {
     // A bridge plugged into another port comes back as a new instance without ever leaving
     // the lists: the routes still run on its old, absent endpoints.
     decision.branch = facts.bridgePresent && !facts.bridgeMoved ? WatchBranch::BridgeStays : WatchBranch::BridgeBack;
-  } else if (facts.bridgePresent) {
+  } else if (facts.bridgePresent || facts.listening) {
+    // Routes that are on need the bridge gone to be judged even when it was not counted as
+    // present (an enabling that failed leaves it so): the input would play elsewhere.
     decision.branch = facts.bridgeDisabled ? WatchBranch::BridgeDisabled : WatchBranch::BridgeUnplugged;
   }
   return decision;

@@ -41,6 +41,7 @@ struct DispatchFacts {
   bool bridgePresent = false;       // both were active when last judged
   bool bridgeDisabled = false;      // a bridge endpoint is listed as disabled (read only without bridgeNow)
   bool bridgeMoved = false;         // the routes run on bridge endpoints that are not the listed ones
+  bool listening = false;           // both routes are on, as last reported by a task
 };
 
 enum class WatchBranch {

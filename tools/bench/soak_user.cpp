@@ -301,8 +301,13 @@ std::vector<std::string> JudgeRoutes(const ProgramWindow& program) {
       problems.push_back("stray: " + route);
     }
   }
-  // The routes last built follow what the window shows, unless a box said they could not.
-  if (cancelled || !build.completed || build.stamp < refusedAt) return problems;
+  // The routes last built follow what the window shows, unless a box said they could not, and
+  // once the bridge is there to build them on (without it the program waits for it).
+  const audiosim::Endpoint* bridgeIn = audiosim::FindEndpoint(world, L"bridge-in");
+  const bool bridgeActive = bridgeIn != nullptr && bridgeOut != nullptr &&
+                            audiosim::EffectiveState(*bridgeIn, audiosim::NowMs()) == audiosim::kStateActive &&
+                            audiosim::EffectiveState(*bridgeOut, audiosim::NowMs()) == audiosim::kStateActive;
+  if (cancelled || !build.completed || build.stamp < refusedAt || !bridgeActive) return problems;
   int inputIndex = -1, outputIndex = -1;
   const std::wstring input = Chosen(program, kCaptureCombo, &inputIndex);
   const std::wstring output = Chosen(program, kRenderCombo, &outputIndex);
@@ -315,11 +320,7 @@ std::vector<std::string> JudgeRoutes(const ProgramWindow& program) {
   if (chosenOutput != nullptr && chosenOutput->id != build.output) {
     problems.push_back("built for " + Shown(world, build.output) + ", chosen " + Shown(world, chosenOutput->id));
   }
-  const audiosim::Endpoint* bridgeIn = audiosim::FindEndpoint(world, L"bridge-in");
-  const bool bridgeActive = bridgeIn != nullptr && bridgeOut != nullptr &&
-                            audiosim::EffectiveState(*bridgeIn, audiosim::NowMs()) == audiosim::kStateActive &&
-                            audiosim::EffectiveState(*bridgeOut, audiosim::NowMs()) == audiosim::kStateActive;
-  if (bridgeActive && (bridgeIn->id != build.bridgeCapture || bridgeOut->id != build.bridgeRender)) {
+  if ((bridgeIn->id != build.bridgeCapture || bridgeOut->id != build.bridgeRender)) {
     problems.push_back("built on bridge " + Shown(world, build.bridgeCapture) + ", listed " + Shown(world, bridgeIn->id));
   }
   return problems;
