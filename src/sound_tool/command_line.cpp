@@ -7,13 +7,13 @@ namespace sound_tool {
 
 namespace {
 
-// Exactly as the program writes them: the tool takes six argument forms and no others, so a
+// Exactly as the program writes them: the tool takes seven argument forms and no others, so a
 // caller that spells a command differently learns it at once instead of relying on a variant.
 bool IsOption(const std::wstring& argument, const wchar_t* name) {
   return !argument.empty() && argument[0] == L'/' && argument.compare(1, std::wstring::npos, name) == 0;
 }
 
-enum class Option { kPlaybackThrough, kListen, kSetDefault, kEnable, kDisable };
+enum class Option { kPlaybackThrough, kListen, kSetDefault, kEnable, kDisable, kCheck };
 
 struct Form {
   const wchar_t* name;
@@ -27,6 +27,7 @@ constexpr Form kForms[] = {
     {L"SetDefault", Option::kSetDefault, 2},
     {L"Enable", Option::kEnable, 1},
     {L"Disable", Option::kDisable, 1},
+    {L"Check", Option::kCheck, 0},
 };
 
 std::optional<Command> Refuse(std::wstring* why, std::wstring reason) {
@@ -54,16 +55,20 @@ std::optional<Command> ParseCommand(const std::vector<std::wstring>& arguments, 
   }
   if (form == nullptr) {
     return Refuse(why, L"unknown command; the commands are /SetPlaybackThroughDevice, "
-                       L"/SetListenToThisDevice, /SetDefault, /Enable and /Disable");
+                       L"/SetListenToThisDevice, /SetDefault, /Enable, /Disable and /Check");
   }
   const std::wstring name = std::wstring(L"/") + form->name;
   if (arguments.size() != form->operands + 1) {
     return Refuse(why, name + L" takes " + std::to_wstring(form->operands) + L" operand(s), not " +
                            std::to_wstring(arguments.size() - 1));
   }
+  Command command;
+  if (form->option == Option::kCheck) {
+    command.action = Action::kCheck;
+    return command;
+  }
   if (arguments[1].empty()) return Refuse(why, name + L": an empty endpoint id");
 
-  Command command;
   command.endpointId = arguments[1];
   switch (form->option) {
     case Option::kPlaybackThrough:
@@ -81,6 +86,7 @@ std::optional<Command> ParseCommand(const std::vector<std::wstring>& arguments, 
       break;
     case Option::kEnable: command.action = Action::kEnable; break;
     case Option::kDisable: command.action = Action::kDisable; break;
+    case Option::kCheck: break;
   }
   return command;
 }

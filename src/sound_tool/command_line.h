@@ -1,5 +1,5 @@
 #pragma once
-// The six argument forms the tool accepts, and nothing else. Option names and the word "all"
+// The six argument forms the program uses, and the self-check, and nothing else. Option names and the word "all"
 // are matched exactly as written; the listen switch is exactly "1" or "0"; endpoint ids are
 // taken as they are, but never empty.
 
@@ -16,6 +16,7 @@ enum class Action {
   kSetDefault,       // /SetDefault "<endpoint id>" all
   kEnable,           // /Enable "<endpoint id>"
   kDisable,          // /Disable "<endpoint id>"
+  kCheck,            // /Check: reports what the tool relies on, changes nothing
 };
 
 struct Command {

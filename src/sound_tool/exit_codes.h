@@ -2,6 +2,8 @@
 // The exit codes of SoundVolumeView.exe, our sound helper. The program only tells 0 from the
 // rest; the distinct codes are for people reading its log and for the tool's own tests. Every
 // failure also writes one line on standard error that says why (docs/sound-tool.md).
+// /Check ends with kDone when the tool can work on this Windows and kInterfaceUnavailable when
+// it cannot (no enumerator or no policy interface), after printing what it found.
 
 namespace sound_tool {
 
@@ -14,6 +16,8 @@ enum ExitCode : int {
   kInterfaceUnavailable = 5,  // COM, the device enumerator or the audio policy interface could not be had
   kWriteRefused = 6,          // the policy interface refused a write; for /SetDefault the roles
                               // before the refused one may already be set
+  kWriteNotSeen = 7,          // every call succeeded, but reading the endpoint back through the
+                              // documented interfaces does not show the change
 };
 
 }  // namespace sound_tool

@@ -1,17 +1,20 @@
 // SoundVolumeView.exe, the product's sound helper: one audio change per run, asked for by
 // VARNListenFix.exe in one of six argument forms (command_line.h), made through the Windows
-// audio policy interface (policy_config.h). Exit code 0 only when the change was made;
-// otherwise one line on standard error says why (exit_codes.h, docs/sound-tool.md).
+// audio policy interface (policy_config.h) and read back through Core Audio. Exit code 0 only
+// when the change was made and shows; otherwise one line on standard error says why
+// (exit_codes.h, docs/sound-tool.md). /Check prints what the tool relies on and changes nothing.
 
 #include <windows.h>
 #include <objbase.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "endpoint_commands.h"
 #include "exit_codes.h"
+#include "self_check.h"
 
 namespace sound_tool {
 
@@ -28,10 +31,9 @@ void RestrictDllSearchToSystem() {
 }
 
 // A console gets the text as it is; a file or pipe gets UTF-8.
-void WriteErrorLine(const std::wstring& text) {
-  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+void WriteLine(DWORD which, const std::wstring& line) {
+  HANDLE error = GetStdHandle(which);
   if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
-  const std::wstring line = L"SoundVolumeView: " + text + L"\r\n";
   DWORD mode = 0, written = 0;
   if (GetConsoleMode(error, &mode)) {
     WriteConsoleW(error, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr);
@@ -45,23 +47,35 @@ void WriteErrorLine(const std::wstring& text) {
 }
 
 int Finish(const Outcome& outcome) {
-  if (outcome.exitCode != kDone) WriteErrorLine(outcome.reason);
+  if (outcome.exitCode != kDone) WriteLine(STD_ERROR_HANDLE, L"SoundVolumeView: " + outcome.reason + L"\r\n");
   return outcome.exitCode;
 }
 
-// Multithreaded: the tool has no window and pumps no messages, which a single-threaded
-// apartment would need for any call that crossed apartments. The policy and enumerator
-// objects are free-threaded in-process objects, so no proxy stands between either way.
+Outcome Carry(const Command& command) {
+  if (command.action != Action::kCheck) return Execute(command);
+  std::vector<std::wstring> lines;
+  Outcome outcome = SelfCheck(&lines);
+  std::wstring text;
+  for (const std::wstring& line : lines) text += line + L"\r\n";
+  WriteLine(STD_OUTPUT_HANDLE, text);
+  return outcome;
+}
+
+// A single-threaded apartment: the policy class is reported registered "Both", but were it
+// "Apartment", a multithreaded caller would get it through a proxy that this undocumented
+// interface does not have, and every call would fail. In-process objects of either model are
+// called directly from here, and no call of ours crosses apartments, so no message pump is
+// needed.
 int Run() {
   std::wstring why;
   std::optional<Command> command = ParseCommand(SplitCommandLine(GetCommandLineW()), &why);
   if (!command) return Finish(Outcome{kBadArguments, L"bad arguments: " + why});
-  HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (FAILED(hr)) {
     return Finish(Outcome{kInterfaceUnavailable, L"COM could not start (CoInitializeEx " + HexCode(hr) + L")"});
   }
-  // Every interface is released inside Execute, before the apartment ends.
-  Outcome outcome = Execute(*command);
+  // Every interface is released inside Carry, before the apartment ends.
+  Outcome outcome = Carry(*command);
   CoUninitialize();
   return Finish(outcome);
 }

@@ -1,5 +1,7 @@
-// IPropertyStore of an endpoint: the friendly name and the enhancements switch.
+// IPropertyStore of an endpoint: the friendly name, the enhancements switch and the two
+// "Listen to this device" properties, all read from the world.
 
+#include <iterator>
 #include <new>
 
 #include "objects.h"
@@ -13,6 +15,20 @@ constexpr PROPERTYKEY kFriendlyName = {
     {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
 constexpr PROPERTYKEY kDisableSysFx = {
     {0x1da5d803, 0xd492, 0x4edd, {0x8c, 0x23, 0xe0, 0xc0, 0xff, 0xee, 0x7f, 0x0e}}, 5};
+constexpr PROPERTYKEY kListenTarget = {
+    {0x24dbb0fc, 0x9311, 0x4b3d, {0x9c, 0xf0, 0x18, 0xff, 0x15, 0x56, 0x39, 0xd4}}, 0};
+constexpr PROPERTYKEY kListenEnabled = {
+    {0x24dbb0fc, 0x9311, 0x4b3d, {0x9c, 0xf0, 0x18, 0xff, 0x15, 0x56, 0x39, 0xd4}}, 1};
+constexpr PROPERTYKEY kKeys[] = {kFriendlyName, kDisableSysFx, kListenTarget, kListenEnabled};
+
+HRESULT CopyText(const std::wstring& text, PROPVARIANT* value) {
+  size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  value->pwszVal = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+  if (value->pwszVal == nullptr) return E_OUTOFMEMORY;
+  memcpy(value->pwszVal, text.c_str(), bytes);
+  value->vt = VT_LPWSTR;
+  return S_OK;
+}
 
 bool SameKey(const PROPERTYKEY& a, const PROPERTYKEY& b) {
   return a.pid == b.pid && IsEqualGUID(a.fmtid, b.fmtid);
@@ -30,13 +46,13 @@ class PropertyStore : public IPropertyStore, public RefCounted {
 
   HRESULT STDMETHODCALLTYPE GetCount(DWORD* count) override {
     if (count == nullptr) return E_POINTER;
-    *count = 2;
+    *count = static_cast<DWORD>(std::size(kKeys));
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetAt(DWORD index, PROPERTYKEY* key) override {
     if (key == nullptr) return E_POINTER;
-    if (index > 1) return E_INVALIDARG;
-    *key = index == 0 ? kFriendlyName : kDisableSysFx;
+    if (index >= std::size(kKeys)) return E_INVALIDARG;
+    *key = kKeys[index];
     return S_OK;
   }
 
@@ -47,17 +63,18 @@ class PropertyStore : public IPropertyStore, public RefCounted {
     ReadWorld(world);
     const audiosim::Endpoint* e = audiosim::FindEndpoint(world, id_);
     if (e == nullptr || e->id != id_) return kNotFound;
-    if (SameKey(key, kFriendlyName)) {
-      size_t bytes = (e->name.size() + 1) * sizeof(wchar_t);
-      value->pwszVal = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-      if (value->pwszVal == nullptr) return E_OUTOFMEMORY;
-      memcpy(value->pwszVal, e->name.c_str(), bytes);
-      value->vt = VT_LPWSTR;
-    } else if (SameKey(key, kDisableSysFx)) {
+    if (SameKey(key, kFriendlyName)) return CopyText(e->name, value);
+    if (SameKey(key, kDisableSysFx)) {
       value->vt = VT_UI4;
       value->ulVal = e->effectsOn ? ENDPOINT_SYSFX_ENABLED : ENDPOINT_SYSFX_DISABLED;
+    } else if (SameKey(key, kListenEnabled) && e->flow == audiosim::kCapture) {
+      value->vt = VT_BOOL;
+      value->boolVal = e->listen ? VARIANT_TRUE : VARIANT_FALSE;
+    } else if (SameKey(key, kListenTarget) && !e->listenTarget.empty()) {
+      return CopyText(e->listenTarget, value);
     }
-    // Any other key: an empty value, which is how Windows reports an unset property.
+    // Any other key (and the listen properties of a render endpoint, or a target never set):
+    // an empty value, which is how Windows reports an unset property.
     return S_OK;
   }
 
