@@ -6,6 +6,7 @@
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "log/log.h"
+#include "log/path.h"
 #include "routes/autostart.h"
 #include "routes/tool_runner.h"
 #include "schtasks_files.h"
@@ -276,6 +278,123 @@ TEST(AutostartTrust, OnlyTheAdministrationMayChangeATrustedObject) {
   ASSERT_TRUE(SetSecurityDescriptorOwner(&nullDacl, admins, FALSE));
   ASSERT_TRUE(SetSecurityDescriptorDacl(&nullDacl, TRUE, nullptr, FALSE));
   EXPECT_FALSE(varn::OnlyAdministratorsCanWrite(&nullDacl)) << "NULL DACL";
+}
+
+// The folders above the program's one may let users add entries (Windows lets every user
+// create folders in the root of the system drive) but not delete, rename or take over what
+// they hold.
+TEST(AutostartTrust, NoFolderAboveTheProgramMayBeMovedAside) {
+  const DescriptorCase cases[] = {
+      {"C:\\ as Windows 10 ships it", L"O:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)"
+       L"(A;OICIIO;SDGXGWGR;;;AU)(A;;0x4;;;AU)", true},
+      {"users add files", L"O:BAD:(A;;FA;;;BA)(A;;0x2;;;BU)", true},
+      {"users write data and attributes", L"O:BAD:(A;;FA;;;BA)(A;;0x120116;;;BU)", true},
+      {"users delete children", L"O:BAD:(A;;FA;;;BA)(A;;0x40;;;BU)", false},
+      {"users delete (rename) it", L"O:BAD:(A;;FA;;;BA)(A;;SD;;;BU)", false},
+      {"authenticated users modify", L"O:BAD:(A;;FA;;;BA)(A;;0x1301bf;;;AU)", false},
+      {"users change the DACL", L"O:BAD:(A;;FA;;;BA)(A;;WD;;;BU)", false},
+      {"users generic all", L"O:BAD:(A;;FA;;;BA)(A;;GA;;;BU)", false},
+      {"owned by a user", L"O:S-1-5-21-1-2-3-1001D:(A;;FA;;;BA)", false},
+  };
+  for (const DescriptorCase& c : cases) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        << c.name;
+    EXPECT_EQ(varn::OnlyAdministratorsCanReplaceEntries(descriptor), c.trusted) << c.name;
+    LocalFree(descriptor);
+  }
+}
+
+// The path a task may be made with is the one the file system resolves the program to, and the
+// folders judged run from the program's one up to the volume root.
+TEST(AutostartTrust, TheTaskPathIsTheFinalPathAndEveryFolderUpToTheRootIsJudged) {
+  const struct {
+    const wchar_t* started;
+    const wchar_t* final;
+    bool same;
+  } paths[] = {
+      {L"C:\\Program Files\\VARN\\VARNListenFix.exe", L"\\\\?\\C:\\Program Files\\VARN\\VARNListenFix.exe", true},
+      {L"c:\\program files\\varn\\varnlistenfix.exe", L"\\\\?\\C:\\Program Files\\VARN\\VARNListenFix.exe", true},
+      {L"\\\\server\\share\\VARN\\VARNListenFix.exe", L"\\\\?\\UNC\\server\\share\\VARN\\VARNListenFix.exe", true},
+      // Through a junction the user owns, pointing into Program Files.
+      {L"C:\\Users\\u\\link\\VARNListenFix.exe", L"\\\\?\\C:\\Program Files\\VARN\\VARNListenFix.exe", false},
+      // A short name, a substituted drive: another spelling is another path.
+      {L"C:\\PROGRA~1\\VARN\\VARNListenFix.exe", L"\\\\?\\C:\\Program Files\\VARN\\VARNListenFix.exe", false},
+      {L"S:\\VARN\\VARNListenFix.exe", L"\\\\?\\C:\\Program Files\\VARN\\VARNListenFix.exe", false},
+      {L"C:\\Program Files\\VARN\\VARNListenFix.exe", L"", false},
+  };
+  for (const auto& p : paths) EXPECT_EQ(varn::IsFinalPathAsStarted(p.started, p.final), p.same) << Utf8(p.started);
+
+  const struct {
+    const wchar_t* path;
+    std::vector<std::wstring> folders;
+  } chains[] = {
+      {L"C:\\Program Files\\VARN\\VARNListenFix.exe", {L"C:\\Program Files\\VARN", L"C:\\Program Files", L"C:\\"}},
+      {L"\\\\?\\C:\\VARN\\VARNListenFix.exe", {L"C:\\VARN", L"C:\\"}},
+      {L"C:\\VARNListenFix.exe", {L"C:\\"}},
+      {L"C:\\", {}},
+      {L"\\\\server\\share\\VARN\\VARNListenFix.exe", {L"\\\\server\\share\\VARN", L"\\\\server\\share\\"}},
+      {L"\\\\?\\UNC\\server\\share\\a.exe", {L"\\\\server\\share\\"}},
+  };
+  for (const auto& c : chains) EXPECT_EQ(varn::FoldersAbove(c.path), c.folders) << Utf8(c.path);
+}
+
+// The chain of folders above the program's one is judged nearest first, to the root: a folder
+// that users may empty or rename is refused, however far up it is. (Wine keeps no owner set on
+// a file, so this is shown with descriptors rather than on its file system.)
+TEST(AutostartTrust, AFolderAboveThatUsersMayChangeIsRefusedWhereverItIs) {
+  const wchar_t* kProgramFiles = L"O:SYD:PAI(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)";
+  const wchar_t* kShippedRoot = L"O:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;;0x4;;;AU)";
+  const wchar_t* kUsersEmptyIt = L"O:BAD:(A;;FA;;;BA)(A;;0x40;;;BU)";
+  const struct {
+    const char* name;
+    std::vector<const wchar_t*> nearestFirst;  // Program Files, then the root
+    std::wstring refused;
+  } chains[] = {
+      {"as installed", {kProgramFiles, kShippedRoot}, L""},
+      {"the parent", {kUsersEmptyIt, kShippedRoot}, L"C:\\Program Files: 上级目录 "},
+      {"the root", {kProgramFiles, kUsersEmptyIt}, L"C:\\: 上级目录 "},
+  };
+  const wchar_t* paths[] = {L"C:\\Program Files", L"C:\\"};
+  for (const auto& c : chains) {
+    std::vector<varn::JudgedFolder> folders;
+    for (size_t i = 0; i < c.nearestFirst.size(); ++i) {
+      PSECURITY_DESCRIPTOR descriptor = nullptr;
+      ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.nearestFirst[i], SDDL_REVISION_1, &descriptor,
+                                                                       nullptr));
+      folders.push_back({paths[i], descriptor});
+    }
+    const std::wstring why = varn::WhyFoldersAboveAreUnsafe(folders);
+    if (c.refused.empty()) {
+      EXPECT_EQ(why, L"") << c.name;
+    } else {
+      EXPECT_EQ(why.rfind(c.refused, 0), 0u) << c.name << ": " << Utf8(why);
+    }
+    for (const varn::JudgedFolder& folder : folders) LocalFree(folder.descriptor);
+  }
+}
+
+// A program reached through a link to its folder is refused for the path it was started under,
+// which the user could point elsewhere once the task exists. Wine's CreateSymbolicLinkW makes
+// nothing, but Wine shows its profile folders, links to Unix folders, as reparse points: the
+// desktop is one.
+TEST(AutostartTrust, AProgramStartedThroughALinkIsRefused) {
+  wchar_t desktop[MAX_PATH] = {};
+  ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop)));
+  const DWORD attributes = GetFileAttributesW(desktop);
+  ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  ASSERT_NE(attributes & FILE_ATTRIBUTE_REPARSE_POINT, 0u) << "this case needs a desktop that is a link: " << Utf8(desktop);
+  const std::wstring folder = std::wstring(desktop) + L"\\varn-link-test";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring program = folder + L"\\VARNListenFix.exe";
+  ASSERT_TRUE(WriteBytes(program, "MZ"));
+  const std::wstring why = varn::WhyProgramPathIsUnsafe(program);
+  const std::wstring finalPath = varn::FinalPathOf(program);
+  DeleteFileW(program.c_str());
+  RemoveDirectoryW(folder.c_str());
+  EXPECT_FALSE(finalPath.empty());
+  EXPECT_FALSE(varn::SamePath(finalPath, program)) << Utf8(finalPath);
+  EXPECT_EQ(why, program + L": 启动路径经过链接或别名，实际位置是 " + finalPath);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "diagnostics/export.h"
 #include "diagnostics/snapshot.h"
 #include "diagnostics/version.h"
+#include "log/log.h"
 #include "settings/settings.h"
 #include "support/sim_fixture.h"
 
@@ -143,6 +144,38 @@ TEST(ExportRead, ReadsOnlyPlainSingleNamedFilesAtMostTheLimitEvenWhileBeingMoved
     EXPECT_EQ(bytes.size(), c.size) << Utf8(c.name);
   }
   CloseHandle(moving);
+}
+
+// The export opens every generation before it reads the first, in one go under the log's lock,
+// so that a rotation cannot shift the names between two reads. The log writes on meanwhile:
+// under Wine (as on Windows 7) a held generation keeps the rotation from moving the names, on
+// later Windows the names move under the handles; either way each section holds the file that
+// had its name when it was opened, all six are there, and the rotation is done once they are let go.
+TEST(ExportRead, HeldGenerationsKeepTheirNamesAndContentWhileTheLogWritesOn) {
+  TempDir dir;
+  varn::OpenLog(dir / L"VARNListenFix.exe");
+  const std::wstring current = varn::LogFilePath();
+  ASSERT_TRUE(WriteBytes(current, "GEN-0\r\n" + std::string(4 * 1024 * 1024, 'x') + "\r\n"));
+  for (int n = 1; n <= 5; ++n) ASSERT_TRUE(WriteBytes(current + L"." + std::to_wstring(n), "GEN-" + std::to_string(n) + "\r\n"));
+
+  std::vector<varn::HeldLogFile> held = varn::OpenLogFilesForReading();
+  ASSERT_EQ(held.size(), 6u);
+  for (int line = 0; line < 40; ++line) varn::LogInfo(L"app", L"while the export holds the files");
+  int merged = 0;
+  const std::string text = varn::MergeLogFiles(held, &merged);
+  EXPECT_EQ(merged, 6);
+  size_t at = 0;
+  for (int n = 5; n >= 0; --n) {
+    const std::string name = n == 0 ? "VARNListenFix.log" : "VARNListenFix.log." + std::to_string(n);
+    const std::string section = "==================== " + name + " ====================\r\nGEN-" + std::to_string(n);
+    const size_t found = text.find(section, at);
+    EXPECT_NE(found, std::string::npos) << name;
+    if (found != std::string::npos) at = found;
+  }
+  held.clear();
+  for (int line = 0; line < 40; ++line) varn::LogInfo(L"app", L"after the export");
+  EXPECT_EQ(ReadBytes(current + L".1").rfind("GEN-0", 0), 0u) << "the log rotated once the files were let go";
+  EXPECT_LT(ReadBytes(current).size(), 1024u * 1024u);
 }
 
 }  // namespace

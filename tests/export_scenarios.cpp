@@ -104,36 +104,62 @@ TEST_F(DiagnosticsExport, JoinsTheLogsOldestFirstWithTheSnapshotAndRefusesWhileB
       "\r\n==================== VARNListenFix.log.1 ====================\r\none\r\n"
       "\r\n==================== VARNListenFix.log ====================\r\nT.";
   EXPECT_EQ(text.substr(0, head.size()), head);
-  // Two empty lines after the last record, then the snapshot to the end of the file.
+  // Two empty lines after the last record, then the snapshot, then the sound tool's self-check
+  // to the end of the file: the stand-in knows no /Check and says so by its code; ours reports.
+  const bool ownTool = GetEnvironmentVariableW(L"VARN_SOUND_TOOL", nullptr, 0) > 0;
+  const std::string check = ownTool ? "退出码: 0\r\nwindows: [^\r]+\r\npolicy interface: [^\r]+\r\n([^\r]+\r\n){3,}"
+                                    : "退出码: 2\r\n";
   const std::regex tail("T\\.\\d{3} \\[[A-Z ]{5}\\] \\[[a-z]+\\] [^\r]*\r\n"
                         "\r\n\r\n==================== 环境快照 T ====================\r\n"
                         "VARN USB Audio 桥接器 —— 诊断环境快照\r\n([^\r]+\r\n){40,}"
-                        "==================== 环境快照结束 ====================\r\n$");
+                        "==================== 环境快照结束 ====================\r\n"
+                        "\r\n==================== \\[声音工具自检\\] ====================\r\n" + check + "$");
   EXPECT_TRUE(std::regex_search(text, tail)) << text.substr(text.size() > 3000 ? text.size() - 3000 : 0);
   ExitThroughTrayWithACleanLog();
 }
 
-// A name on the desktop taken already is never opened (let alone emptied): the export fails
-// with the box that says where the logs are. A desktop the shell cannot name has its own box.
-TEST_F(DiagnosticsExport, ReportsADesktopThatCannotTakeTheFile) {
+// A name on the desktop taken already is never opened (let alone emptied): the export takes the
+// next one, "-2", as when two exports fall within one second. Only when every choice is taken
+// does it fail, with the box that says where the logs are. A desktop the shell cannot name has
+// its own box.
+TEST_F(DiagnosticsExport, TakesTheNextFreeNameAndReportsADesktopThatCannotTakeTheFile) {
   ASSERT_NE(Start(), nullptr);
-  // Every name the export could choose in the next half minute.
+  // Every name of a choice the export could make in the next half minute.
   FILETIME utc, local;
   GetSystemTimeAsFileTime(&utc);
   FileTimeToLocalFileTime(&utc, &local);
   const ULONGLONG now = (ULONGLONG(local.dwHighDateTime) << 32) | local.dwLowDateTime;
+  auto plant = [&](int fromChoice, int toChoice, std::set<std::wstring>& planted) {
+    for (ULONGLONG second = 0; second < 30; ++second) {
+      const ULONGLONG at = now + second * 10000000;
+      const FILETIME stamp{DWORD(at), DWORD(at >> 32)};
+      SYSTEMTIME t;
+      FileTimeToSystemTime(&stamp, &t);
+      for (int choice = fromChoice; choice <= toChoice; ++choice) {
+        wchar_t name[64];
+        swprintf(name, 64, L"VARN日志-%04u%02u%02u-%02u%02u%02u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                 t.wSecond);
+        std::wstring file = std::wstring(name) + (choice > 1 ? L"-" + std::to_wstring(choice) : L"") + L".txt";
+        if (FileExists(Desktop() + L"\\" + file)) continue;
+        planted.insert(file);
+        ASSERT_TRUE(WriteBytes(Desktop() + L"\\" + file, "mine"));
+      }
+    }
+  };
   std::set<std::wstring> planted;
-  for (ULONGLONG second = 0; second < 30; ++second) {
-    const ULONGLONG at = now + second * 10000000;
-    const FILETIME stamp{DWORD(at), DWORD(at >> 32)};
-    SYSTEMTIME t;
-    FileTimeToSystemTime(&stamp, &t);
-    wchar_t name[64];
-    swprintf(name, 64, L"VARN日志-%04u%02u%02u-%02u%02u%02u.txt", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-             t.wSecond);
-    planted.insert(name);
-    ASSERT_TRUE(WriteBytes(Desktop() + L"\\" + name, "mine"));
+  plant(1, 1, planted);
+  const std::set<std::wstring> before = ExportFiles();
+  ASSERT_TRUE(ExportWhenIdle());
+  ASSERT_TRUE(WaitUntil([&] { return ExportFiles().size() > before.size(); }, 30000));
+  std::wstring made;
+  for (const std::wstring& name : ExportFiles()) {
+    if (before.count(name) == 0) made = name;
   }
+  EXPECT_TRUE(std::regex_match(Utf8(made), std::regex("VARN日志-\\d{8}-\\d{6}-2\\.txt"))) << Utf8(made);
+  EXPECT_TRUE(WaitUntil([&] { return Status() == L"诊断日志已导出到桌面：" + made; }, 10000)) << Utf8(Status());
+  EXPECT_EQ(ReadBytes(Desktop() + L"\\" + made).rfind(kBom, 0), 0u);
+
+  plant(2, 9, planted);
   ASSERT_TRUE(ExportWhenIdle());
   std::optional<ShownBox> box = CloseNextBox(20000);
   ASSERT_TRUE(box.has_value());

@@ -13,6 +13,7 @@
 #include "log/path.h"
 #include "log/scoped_handles.h"
 #include "log/text.h"
+#include "routes/tool_runner.h"
 
 namespace varn {
 
@@ -30,11 +31,15 @@ std::wstring DesktopDirectory() {
   return path;
 }
 
-std::wstring ExportFileName() {
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  return FormatText(L"VARN日志-%04u%02u%02u-%02u%02u%02u.txt", now.wYear, now.wMonth, now.wDay, now.wHour,
-                    now.wMinute, now.wSecond);
+// The first choice is the name of the second; a name taken already (an export a moment ago,
+// within the same second) gets "-2", "-3", ... so that no export overwrites or is lost to one.
+constexpr int kNameChoices = 9;
+
+std::wstring ExportFileName(const SYSTEMTIME& at, int choice) {
+  std::wstring name = FormatText(L"VARN日志-%04u%02u%02u-%02u%02u%02u", at.wYear, at.wMonth, at.wDay, at.wHour,
+                                 at.wMinute, at.wSecond);
+  if (choice > 1) name += FormatText(L"-%d", choice);
+  return name + L".txt";
 }
 
 std::wstring LastPathElement(const std::wstring& path) {
@@ -55,23 +60,6 @@ bool WriteAll(HANDLE file, const char* data, size_t size) {
     size -= written;
   }
   return true;
-}
-
-// Appends the log files oldest first; answers how many of them were merged.
-int AppendLogFiles(std::string& out, const std::vector<std::wstring>& oldestFirst) {
-  int merged = 0;
-  for (const std::wstring& path : oldestFirst) {
-    std::string bytes;
-    if (!ReadFileBytes(path, bytes)) {
-      LogWarn(L"app", L"导出诊断包时读取日志失败: " + path);
-      continue;
-    }
-    StripByteOrderMark(bytes);
-    out += Utf16ToUtf8(L"\r\n==================== " + LastPathElement(path) + L" ====================\r\n");
-    out += bytes;
-    ++merged;
-  }
-  return merged;
 }
 
 void AppendSnapshot(std::string& out, const SnapshotInput& input, const std::wstring& programPath) {
@@ -113,6 +101,20 @@ WorkerOutcome Written(const std::wstring& path, const std::wstring& fileName, in
   return outcome;
 }
 
+// What our sound tool finds on this machine (/Check), so that a user's first report already
+// says whether what the tool relies on holds there.
+void AppendSoundToolCheck(std::string& out) {
+  out += Utf16ToUtf8(L"\r\n==================== [声音工具自检] ====================\r\n");
+  ToolReport report = RunSoundToolForReport(L"/Check");
+  if (!report.ran) {
+    out += Utf16ToUtf8(L"(无法运行) " + report.failure + L"\r\n");
+    return;
+  }
+  out += Utf16ToUtf8(FormatText(L"退出码: %lu\r\n", static_cast<unsigned long>(report.exitCode)));
+  out += report.output;
+  if (!report.output.empty() && report.output.back() != '\n') out += "\r\n";
+}
+
 WorkerOutcome RunExport(const SnapshotInput& input, const std::wstring& programPath, const Progress& progress,
                         std::wstring& path) {
   progress.ReportProgress(L"正在导出诊断包...");
@@ -121,17 +123,27 @@ WorkerOutcome RunExport(const SnapshotInput& input, const std::wstring& programP
     LogError(L"app", L"导出诊断包失败：找不到桌面目录");
     return FailedOutcome(L"导出失败：找不到桌面目录。", L"导出诊断包失败：无法定位桌面目录。");
   }
-  const std::wstring fileName = ExportFileName();
-  path = JoinPath(desktop, fileName);
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  path = JoinPath(desktop, ExportFileName(now, 1));
 
-  std::vector<std::wstring> logs = ListLogFiles();
-  std::reverse(logs.begin(), logs.end());
-  std::string out = Utf16ToUtf8(BuildExportHeader(programPath, static_cast<int>(logs.size())));
-  const int merged = AppendLogFiles(out, logs);
+  // The header counts what was read, from the files held since before the first was read.
+  int merged = 0;
+  std::string logs = MergeLogFiles(OpenLogFilesForReading(), &merged);
+  std::string out = Utf16ToUtf8(BuildExportHeader(programPath, merged));
+  out += logs;
+  logs = std::string();
   AppendSnapshot(out, input, programPath);
+  AppendSoundToolCheck(out);
 
-  if (!WriteExportFile(path, out)) return WriteFailed(path);
-  return Written(path, fileName, merged);
+  for (int choice = 1; choice <= kNameChoices; ++choice) {
+    const std::wstring fileName = ExportFileName(now, choice);
+    path = JoinPath(desktop, fileName);
+    DWORD error = ERROR_SUCCESS;
+    if (WriteExportFile(path, out, &error)) return Written(path, fileName, merged);
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  return WriteFailed(path);
 }
 
 }  // namespace
@@ -151,31 +163,25 @@ std::wstring BuildExportHeader(const std::wstring& programPath, int logFileCount
   return header;
 }
 
-// The program runs elevated and the log folder may be one the user can write to: a link put
-// in place of a log generation would have us copy a file of the user's choosing (another
-// user's, or one only administrators may read) onto the desktop. The name is opened as itself
-// and read only when it is a plain file with a single name. Delete sharing lets the log
-// rotate past a generation we are reading instead of failing its rename.
 bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
   bytes.clear();
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
-                              nullptr));
-  if (!file) return false;
-  BY_HANDLE_FILE_INFORMATION info;
-  constexpr DWORD kNotPlain = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
-  if (!GetFileInformationByHandle(file.get(), &info) || (info.dwFileAttributes & kNotPlain) != 0 ||
-      info.nNumberOfLinks != 1) {
-    return false;
+  FileHandle file = OpenPlainFileForReading(path);
+  return file && ReadOpenFile(file.get(), bytes);
+}
+
+// From where the handle stands; the file may grow while it is read.
+bool ReadOpenFile(HANDLE file, std::string& bytes) {
+  bytes.clear();
+  LARGE_INTEGER size{};
+  if (GetFileSizeEx(file, &size)) {
+    bytes.reserve(static_cast<size_t>(std::min<ULONGLONG>(static_cast<ULONGLONG>(size.QuadPart), kExportReadLimitBytes)));
   }
-  const ULONGLONG size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  bytes.reserve(static_cast<size_t>(std::min<ULONGLONG>(size, kExportReadLimitBytes)));
   std::vector<char> chunk(kReadChunkBytes);
   // The file may grow while it is read; the limit holds whatever its size was.
   while (bytes.size() < kExportReadLimitBytes) {
     const DWORD want = static_cast<DWORD>(std::min<size_t>(kReadChunkBytes, kExportReadLimitBytes - bytes.size()));
     DWORD got = 0;
-    if (!ReadFile(file.get(), chunk.data(), want, &got, nullptr)) return false;
+    if (!ReadFile(file, chunk.data(), want, &got, nullptr)) return false;
     if (got == 0) break;
     bytes.append(chunk.data(), got);
   }
@@ -184,10 +190,11 @@ bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
 
 // CREATE_NEW fails on any existing name, a symbolic link or junction included, dangling or
 // not, so nothing the user placed on the desktop beforehand is ever opened, followed or
-// truncated by this elevated write. A name taken already is a write failure like any other.
-bool WriteExportFile(const std::wstring& path, const std::string& utf8) {
+// truncated by this elevated write. The caller moves on to another name when one is taken.
+bool WriteExportFile(const std::wstring& path, const std::string& utf8, DWORD* error) {
   FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                               nullptr));
+  if (error != nullptr) *error = file ? ERROR_SUCCESS : GetLastError();
   if (!file) return false;
   if (WriteAll(file.get(), kByteOrderMark, 3) && WriteAll(file.get(), utf8.data(), utf8.size()) &&
       FlushFileBuffers(file.get())) {
@@ -198,6 +205,23 @@ bool WriteExportFile(const std::wstring& path, const std::string& utf8) {
   FILE_DISPOSITION_INFO discard{TRUE};
   SetFileInformationByHandle(file.get(), FileDispositionInfo, &discard, sizeof(discard));
   return false;
+}
+
+std::string MergeLogFiles(const std::vector<HeldLogFile>& oldestFirst, int* merged) {
+  std::string out;
+  *merged = 0;
+  for (const HeldLogFile& log : oldestFirst) {
+    std::string bytes;
+    if (!ReadOpenFile(log.file.get(), bytes)) {
+      LogWarn(L"app", L"导出诊断包时读取日志失败: " + log.path);
+      continue;
+    }
+    StripByteOrderMark(bytes);
+    out += Utf16ToUtf8(L"\r\n==================== " + LastPathElement(log.path) + L" ====================\r\n");
+    out += bytes;
+    ++*merged;
+  }
+  return out;
 }
 
 // Nothing may escape a task body; a failure to build the file (out of memory for six large

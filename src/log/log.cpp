@@ -34,10 +34,12 @@ LogState state;
 SRWLOCK lock = SRWLOCK_INIT;
 
 // The program runs elevated, and both places the log may live can be changed by the user: a
-// symbolic link, a junction or a hard link put where the log belongs would make us append to a
-// file of the user's choosing. The last path element is therefore opened as itself, never
-// followed, and used only when it is a plain file with a single name.
+// symbolic link, a junction or a hard link put where the log belongs, or a junction on one of
+// its folders, would make us append to a file of the user's choosing. No folder of the path may
+// be a link; the last element is opened as itself, never followed, and used only when it is a
+// plain file with a single name.
 FileHandle OpenForAppend(const std::wstring& path) {
+  if (PassesThroughLink(path)) return FileHandle();
   FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
@@ -184,6 +186,46 @@ std::wstring LogDirectory() { return state.path.empty() ? std::wstring() : Paren
 bool IsLogEnabled() { return state.enabled; }
 bool IsLogFallback() { return state.fallback; }
 int LogThreshold() { return state.threshold; }
+
+// The program runs elevated and the log folder may be one the user can write to: a link put in
+// place of a log generation, or a junction on one of its folders, would have the export copy a
+// file of the user's choosing (another user's, or one only administrators may read) onto the
+// desktop. The name is opened as itself and kept only when it is a plain file with a single
+// name. Delete sharing lets the log rotate past a generation that is held open.
+FileHandle OpenPlainFileForReading(const std::wstring& path) {
+  if (PassesThroughLink(path)) return FileHandle();
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
+                              nullptr));
+  if (!file) return file;
+  BY_HANDLE_FILE_INFORMATION info;
+  constexpr DWORD kNotPlain = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+  if (!GetFileInformationByHandle(file.get(), &info) || (info.dwFileAttributes & kNotPlain) != 0 ||
+      info.nNumberOfLinks != 1) {
+    return FileHandle();
+  }
+  return file;
+}
+
+std::vector<HeldLogFile> OpenLogFilesForReading() {
+  std::vector<HeldLogFile> held;
+  std::vector<std::wstring> refused;
+  {
+    ScopedExclusiveLock scope(lock);
+    std::vector<std::wstring> newestFirst = ListLogFiles();
+    for (auto path = newestFirst.rbegin(); path != newestFirst.rend(); ++path) {
+      FileHandle file = OpenPlainFileForReading(*path);
+      if (file) {
+        held.push_back(HeldLogFile{*path, std::move(file)});
+      } else {
+        refused.push_back(*path);
+      }
+    }
+  }
+  // Outside the lock: the writer takes it.
+  for (const std::wstring& path : refused) LogWarn(L"app", L"导出诊断包时读取日志失败: " + path);
+  return held;
+}
 
 std::vector<std::wstring> ListLogFiles() {
   std::vector<std::wstring> files;

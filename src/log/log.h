@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "log/scoped_handles.h"
+
 namespace varn {
 
 enum LogLevel : int { LOG_TRACE = 0, LOG_INFO = 1, LOG_WARN = 2, LOG_ERROR = 3 };
@@ -30,6 +32,20 @@ bool IsLogEnabled();
 bool IsLogFallback();
 int LogThreshold();
 std::vector<std::wstring> ListLogFiles();  // existing log files, newest first
+
+// A log file opened for reading, under the name it had when it was opened.
+struct HeldLogFile {
+  std::wstring path;
+  FileHandle file;
+};
+// Every log file, oldest first, opened for reading in one go under the writer's lock, so that
+// no rotation falls between two of them. The handles share deletion, so the log rotates on
+// past them, and each keeps the content it had under its name. A file that cannot be opened as
+// a plain file (OpenPlainFileForReading) is left out and logged.
+std::vector<HeldLogFile> OpenLogFilesForReading();
+// Opens the file for reading unless it is not a plain file with a single name, or a folder of
+// its path is a link: invalid then.
+FileHandle OpenPlainFileForReading(const std::wstring& path);
 
 // The five-character level name printed in a line ("INFO " for unknown levels).
 const wchar_t* LogLevelName(int level);

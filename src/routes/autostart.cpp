@@ -1,11 +1,7 @@
-// rand_s, the C runtime's door to the system's cryptographic generator, is declared only with
-// this set before the first C runtime header.
-#define _CRT_RAND_S
 #include "routes/autostart.h"
 
 #include <aclapi.h>
 #include <sddl.h>
-#include <stdlib.h>
 
 #include <vector>
 
@@ -23,7 +19,6 @@ namespace {
 constexpr wchar_t kRunKeyPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr wchar_t kLegacyRunValue[] = L"VARNListenFix";
 constexpr wchar_t kSoundToolName[] = L"SoundVolumeView.exe";
-constexpr DWORD kProgramPathChars = 32768;
 
 // What lets someone change a file or what a folder holds: write, append, extended attributes,
 // delete (the object or a child), and the rights to change the DACL or take ownership, plainly
@@ -32,6 +27,12 @@ constexpr DWORD kProgramPathChars = 32768;
 constexpr ACCESS_MASK kChangingRights = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA |
                                         FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD |
                                         DELETE | WRITE_DAC | WRITE_OWNER;
+// What lets someone move a folder above the program's one out of the way, or one of the folders
+// it holds, so that a folder of their own can take its name: deleting or renaming it, deleting
+// its entries, or the rights to grant themselves either. Adding entries is left out here: a new
+// entry cannot take the name of one that is there, and Windows lets every user create folders
+// in the root of the system drive.
+constexpr ACCESS_MASK kReplacingRights = GENERIC_ALL | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
 
 // What the security functions hand out from LocalAlloc.
 struct LocalMemoryPolicy {
@@ -66,10 +67,10 @@ bool IsAdministrativeSid(PSID sid) {
           IsWellKnownSid(sid, WinLocalSystemSid) || IsTrustedInstaller(sid));
 }
 
-// Why the descriptor lets someone other than the administration change its object; empty when
-// it does not. Deny entries are not weighed: they could only make the answer stricter than
+// Why the descriptor grants one of the rights to someone other than the administration; empty
+// when it does not. Deny entries are not weighed: they could only make the answer stricter than
 // needed. Inherit-only entries (CREATOR OWNER on Program Files) do not apply to the object.
-std::wstring WhoElseCanChange(PSECURITY_DESCRIPTOR descriptor) {
+std::wstring WhoElseCanChange(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK rights) {
   if (descriptor == nullptr || !IsValidSecurityDescriptor(descriptor)) return L"安全描述符无效";
   PSID owner = nullptr;
   BOOL ownerDefaulted = FALSE;
@@ -93,7 +94,7 @@ std::wstring WhoElseCanChange(PSECURITY_DESCRIPTOR descriptor) {
       case ACCESS_ALLOWED_ACE_TYPE:
       case ACCESS_ALLOWED_CALLBACK_ACE_TYPE: {
         PSID sid = &static_cast<ACCESS_ALLOWED_ACE*>(entry)->SidStart;
-        if ((mask & kChangingRights) != 0 && !IsAdministrativeSid(sid)) {
+        if ((mask & rights) != 0 && !IsAdministrativeSid(sid)) {
           return FormatText(L"%s 有写入权限 0x%08lX", SidText(sid).c_str(),
                             static_cast<unsigned long>(mask));
         }
@@ -102,7 +103,7 @@ std::wstring WhoElseCanChange(PSECURITY_DESCRIPTOR descriptor) {
       case ACCESS_ALLOWED_COMPOUND_ACE_TYPE:
       case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
       case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
-        if ((mask & kChangingRights) != 0) {
+        if ((mask & rights) != 0) {
           return FormatText(L"第 %lu 项（类型 %u）允许写入", static_cast<unsigned long>(i),
                             static_cast<unsigned>(header->AceType));
         }
@@ -117,14 +118,14 @@ std::wstring WhoElseCanChange(PSECURITY_DESCRIPTOR descriptor) {
 // Why someone other than the administration could change the file or folder at this path;
 // empty when nobody can. readError is the error of reading its descriptor (a missing file:
 // ERROR_FILE_NOT_FOUND).
-std::wstring WhoElseCanChangePath(const std::wstring& path, DWORD& readError) {
+std::wstring WhoElseCanChangePath(const std::wstring& path, ACCESS_MASK rights, DWORD& readError) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   readError = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
                                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                     nullptr, nullptr, nullptr, nullptr, &descriptor);
   if (readError != ERROR_SUCCESS) return L"安全信息无法读取 err=" + FormatErrorCode(readError);
   LocalMemory owned(descriptor);
-  return WhoElseCanChange(descriptor);
+  return WhoElseCanChange(descriptor, rights);
 }
 
 struct UnsafePath {
@@ -132,31 +133,69 @@ struct UnsafePath {
   std::wstring reason;
 };
 
-// A logon task with the highest rights runs whatever file lies at the program's path, and the
-// program runs the sound tool beside it: both, and the folder that holds them, must be beyond
-// an ordinary user's reach. A sound tool that is not there is judged by its folder, which is
-// what decides whether someone could put one there later.
-bool FindUnsafeProgramPath(const std::wstring& programPath, UnsafePath& unsafe) {
-  std::wstring folder = ParentDirectory(programPath);
-  std::wstring soundTool = SoundToolPath();
-  if (soundTool.empty()) soundTool = JoinPath(folder, kSoundToolName);
-  const std::wstring* paths[] = {&folder, &programPath, &soundTool};
-  for (const std::wstring* path : paths) {
-    DWORD error = ERROR_SUCCESS;
-    std::wstring reason = WhoElseCanChangePath(*path, error);
+// The nearest folder above the program's one that someone other than the administration could
+// move aside, or empty its entries, to put a folder of their own in its place.
+bool FindReplaceableFolder(const std::vector<JudgedFolder>& nearestFirst, UnsafePath& unsafe) {
+  for (const JudgedFolder& folder : nearestFirst) {
+    std::wstring reason = WhoElseCanChange(folder.descriptor, kReplacingRights);
     if (reason.empty()) continue;
-    if (path == &soundTool && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) continue;
-    unsafe = {*path, reason};
+    unsafe = {folder.path, L"上级目录 " + reason};
     return true;
   }
   return false;
 }
 
-std::wstring CurrentProgramPath() {
-  std::wstring path(kProgramPathChars, L'\0');
-  DWORD length = GetModuleFileNameW(nullptr, path.data(), kProgramPathChars);
-  path.resize(length < kProgramPathChars ? length : 0);
-  return path;
+// A logon task with the highest rights runs whatever file lies at the path it stores, and the
+// program runs the sound tool beside it. So the path is judged as the file system resolves it:
+// a path that reaches the program through a link or a junction the user owns is refused, since
+// the user could point it elsewhere later; the program, the tool and their folder must be
+// beyond an ordinary user's reach, and no folder above them may be moved aside for one of the
+// user's own. A sound tool that is not there is judged by its folder, which is what decides
+// whether someone could put one there later. finalPath is the path to store.
+bool FindUnsafeProgramPath(const std::wstring& programPath, std::wstring& finalPath, UnsafePath& unsafe) {
+  finalPath = FinalPathOf(programPath);
+  if (finalPath.empty()) {
+    unsafe = {programPath, L"程序文件的实际路径无法读取"};
+    return true;
+  }
+  if (!IsFinalPathAsStarted(programPath, finalPath)) {
+    unsafe = {programPath, L"启动路径经过链接或别名，实际位置是 " + finalPath};
+    return true;
+  }
+  if (PassesThroughLink(finalPath)) {
+    unsafe = {finalPath, L"路径上有链接、联接或挂载点"};
+    return true;
+  }
+  const std::wstring folder = ParentDirectory(finalPath);
+  const std::wstring soundTool = JoinPath(folder, kSoundToolName);
+  if (PathExists(soundTool) && (!SamePath(FinalPathOf(soundTool), soundTool) || PassesThroughLink(soundTool))) {
+    unsafe = {soundTool, L"声音工具经过链接或联接"};
+    return true;
+  }
+  const std::wstring* paths[] = {&folder, &finalPath, &soundTool};
+  for (const std::wstring* path : paths) {
+    DWORD error = ERROR_SUCCESS;
+    std::wstring reason = WhoElseCanChangePath(*path, kChangingRights, error);
+    if (reason.empty()) continue;
+    if (path == &soundTool && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) continue;
+    unsafe = {*path, reason};
+    return true;
+  }
+  std::vector<LocalMemory> owned;
+  std::vector<JudgedFolder> chain;
+  for (const std::wstring& above : FoldersAbove(folder)) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = GetNamedSecurityInfoW(above.c_str(), SE_FILE_OBJECT,
+                                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
+                                              nullptr, nullptr, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) {
+      unsafe = {above, L"上级目录 安全信息无法读取 err=" + FormatErrorCode(error)};
+      return true;
+    }
+    owned.emplace_back(descriptor);
+    chain.push_back(JudgedFolder{above, descriptor});
+  }
+  return FindReplaceableFolder(chain, unsafe);
 }
 
 std::wstring CurrentUserSid() {
@@ -206,23 +245,9 @@ bool RunSchtasks(const std::wstring& commandLine) {
   return RunProgram(program, commandLine, kSchtasksLimitMs);
 }
 
-// The shared Windows folder's Temp (GetSystemWindowsDirectoryW: on a terminal server
-// GetWindowsDirectoryW can answer a per-user copy), which an ordinary user cannot list and
-// whose files made by an administrator they cannot change.
-std::wstring NewDefinitionPath() {
-  wchar_t windows[MAX_PATH];
-  UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return std::wstring();
-  // 128 random bits from rand_s rather than bcrypt.dll: the program would otherwise load a
-  // cryptography library at every start for a name it needs only when the logon task is made.
-  std::wstring name = L"varn-autostart-";
-  for (int part = 0; part < 4; ++part) {
-    unsigned int random = 0;
-    if (rand_s(&random) != 0) return std::wstring();
-    name += FormatText(L"%08x", random);
-  }
-  return JoinPath(JoinPath(std::wstring(windows, length), L"Temp"), name + L".xml");
-}
+// The shared Windows folder's Temp, which an ordinary user cannot list and whose files made by
+// an administrator they cannot change.
+std::wstring NewDefinitionPath() { return NewPrivateTempPath(L"varn-autostart-", L".xml"); }
 
 // A new file (a name that is already taken, by chance or planted, is refused), readable and
 // writable by the administration only, holding the definition as UTF-16 LE with its mark.
@@ -261,9 +286,9 @@ bool DeleteAutostartTask() {
 }
 
 bool EnableAutostart(bool* refusedAsUnsafe) {
-  std::wstring programPath = CurrentProgramPath();
+  std::wstring finalPath;
   UnsafePath unsafe;
-  if (!FindUnsafeProgramPath(programPath, unsafe)) return CreateAutostartTask(programPath);
+  if (!FindUnsafeProgramPath(GetProgramPath(), finalPath, unsafe)) return CreateAutostartTask(finalPath);
   // A task left from an earlier, safe place would now start whatever lies at its path.
   LogWarn(L"tool", FormatText(L"不创建开机自启任务（并删除已有的）：%s 可被管理员以外的用户修改，"
                               L"不能以最高权限自动启动 原因=%s",
@@ -369,7 +394,30 @@ bool AlignAutostart(bool wanted, bool* refusedAsUnsafe) {
 }
 
 bool OnlyAdministratorsCanWrite(PSECURITY_DESCRIPTOR descriptor) {
-  return WhoElseCanChange(descriptor).empty();
+  return WhoElseCanChange(descriptor, kChangingRights).empty();
+}
+
+bool OnlyAdministratorsCanReplaceEntries(PSECURITY_DESCRIPTOR descriptor) {
+  return WhoElseCanChange(descriptor, kReplacingRights).empty();
+}
+
+// The two spellings of one path differ only in letter case; anything else (a link, a junction,
+// a short 8.3 name, a substituted drive) is a path the task must not be made with.
+bool IsFinalPathAsStarted(const std::wstring& startedPath, const std::wstring& finalPath) {
+  return !finalPath.empty() && SamePath(WithoutLongPathPrefix(startedPath), WithoutLongPathPrefix(finalPath));
+}
+
+std::wstring WhyFoldersAboveAreUnsafe(const std::vector<JudgedFolder>& nearestFirst) {
+  UnsafePath unsafe;
+  if (!FindReplaceableFolder(nearestFirst, unsafe)) return std::wstring();
+  return unsafe.path + L": " + unsafe.reason;
+}
+
+std::wstring WhyProgramPathIsUnsafe(const std::wstring& programPath) {
+  std::wstring finalPath;
+  UnsafePath unsafe;
+  if (!FindUnsafeProgramPath(programPath, finalPath, unsafe)) return std::wstring();
+  return unsafe.path + L": " + unsafe.reason;
 }
 
 }  // namespace varn

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace varn {
 
@@ -39,5 +40,22 @@ bool CreateAutostartTask(const std::wstring& programPath);
 // protects: no allow entry grants a write, delete or rights change to anyone else, the DACL is
 // present, and the owner is one of those three.
 bool OnlyAdministratorsCanWrite(PSECURITY_DESCRIPTOR descriptor);
+// The rule for the folders above the program's one: nobody else may delete or rename what the
+// descriptor protects or its entries (adding entries is allowed), nor grant themselves that.
+bool OnlyAdministratorsCanReplaceEntries(PSECURITY_DESCRIPTOR descriptor);
+// True when the path the program was started under is the path the file system resolves it
+// to, letter case and the "\\?\" prefix aside.
+bool IsFinalPathAsStarted(const std::wstring& startedPath, const std::wstring& finalPath);
+// A folder above the program's one, with its security descriptor.
+struct JudgedFolder {
+  std::wstring path;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+};
+// The refusal for the nearest of them (nearest first) that fails the rule above, as
+// "<path>: 上级目录 <reason>"; empty when none does.
+std::wstring WhyFoldersAboveAreUnsafe(const std::vector<JudgedFolder>& nearestFirst);
+// Why a logon task must not start the program at this path, as the refusal's log line says it
+// ("<path>: <reason>"); empty when it may.
+std::wstring WhyProgramPathIsUnsafe(const std::wstring& programPath);
 
 }  // namespace varn

@@ -1,6 +1,11 @@
+// rand_s, the C runtime's door to the system's cryptographic generator, is declared only with
+// this set before the first C runtime header.
+#define _CRT_RAND_S
 #include "routes/tool_runner.h"
 
 #include <windows.h>
+#include <sddl.h>
+#include <stdlib.h>
 
 #include <atomic>
 #include <vector>
@@ -91,7 +96,7 @@ struct ChildRun {
 // search; otherwise the program at that path runs with the command line as it stands.
 ChildRun RunChild(const wchar_t* applicationPath, const std::wstring& commandLine,
                   const wchar_t* currentDirectory, const STARTUPINFOW& startup,
-                  DWORD presetExitCode, std::uint32_t limitMs) {
+                  DWORD presetExitCode, std::uint32_t limitMs, bool inheritHandles = false) {
   ChildRun run;
   ULONGLONG startTick = GetTickCount64();
   std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
@@ -100,7 +105,7 @@ ChildRun RunChild(const wchar_t* applicationPath, const std::wstring& commandLin
   PROCESS_INFORMATION process{};
   // Started suspended and let go only once it is in the job, so that it cannot start children
   // of its own outside the job first.
-  if (!CreateProcessW(applicationPath, writable.data(), nullptr, nullptr, FALSE,
+  if (!CreateProcessW(applicationPath, writable.data(), nullptr, nullptr, inheritHandles ? TRUE : FALSE,
                       CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, currentDirectory, &startupCopy,
                       &process)) {
     run.startError = GetLastError();
@@ -116,6 +121,38 @@ ChildRun RunChild(const wchar_t* applicationPath, const std::wstring& commandLin
   if (!run.ended) TerminateChild(child.get());
   run.elapsedMs = GetTickCount64() - startTick;
   return run;
+}
+
+constexpr DWORD kReportLimitBytes = 1 << 20;
+
+// The tool's output goes to a file, never a pipe (a pipe's reader waits on every process that
+// inherited its end). The file is new, readable by the administration only, shared with no one
+// and gone when its handle closes; the child writes through the one handle it inherits.
+KernelHandle NewOutputFile() {
+  const std::wstring path = NewPrivateTempPath(L"varn-tool-", L".txt");
+  if (path.empty()) return KernelHandle();
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    return KernelHandle();
+  }
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, TRUE};
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, &attributes, CREATE_NEW,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  LocalFree(descriptor);
+  return KernelHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
+}
+
+std::string ReadOutput(HANDLE file) {
+  std::string bytes;
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return bytes;
+  char chunk[4096];
+  DWORD got = 0;
+  while (bytes.size() < kReportLimitBytes && ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+    bytes.append(chunk, got);
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -157,6 +194,64 @@ bool RunSoundTool(const std::wstring& arguments) {
            FormatText(L"SoundVolumeView rc=%lu 耗时=%llums args=%s",
                       static_cast<unsigned long>(run.exitCode), run.elapsedMs, arguments.c_str()));
   return run.exitCode == 0;
+}
+
+ToolReport RunSoundToolForReport(const std::wstring& arguments) {
+  ToolReport report;
+  if (IsShutdownSignalled()) {
+    report.failure = L"程序正在退出";
+    return report;
+  }
+  if (soundToolPath.empty() || !PathExists(soundToolPath)) {
+    report.failure = L"找不到 SoundVolumeView.exe";
+    return report;
+  }
+  KernelHandle output = NewOutputFile();
+  if (!output) {
+    report.failure = L"无法创建输出文件 err=" + FormatErrorCode(GetLastError());
+    return report;
+  }
+  std::wstring commandLine = QuoteArgument(soundToolPath) + L" " + arguments;
+  std::wstring directory = ParentDirectory(soundToolPath);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = output.get();
+  startup.hStdError = output.get();
+  ChildRun run = RunChild(nullptr, commandLine, directory.c_str(), startup, 1, kSoundToolLimitMs, true);
+  if (!run.started) {
+    report.failure = L"启动失败 err=" + FormatErrorCode(run.startError);
+    LogError(L"tool", FormatText(L"SoundVolumeView 启动失败 err=%s args=%s", FormatErrorCode(run.startError).c_str(),
+                                 arguments.c_str()));
+    return report;
+  }
+  if (!run.ended) {
+    report.failure = FormatText(L"超时/中止 耗时=%llums", run.elapsedMs);
+    LogError(L"tool", FormatText(L"SoundVolumeView 超时/中止 耗时=%llums args=%s", run.elapsedMs, arguments.c_str()));
+    return report;
+  }
+  report.ran = true;
+  report.exitCode = run.exitCode;
+  report.output = ReadOutput(output.get());
+  LogInfo(L"tool", FormatText(L"SoundVolumeView rc=%lu 耗时=%llums args=%s", report.exitCode, run.elapsedMs,
+                              arguments.c_str()));
+  return report;
+}
+
+// 128 random bits from rand_s rather than bcrypt.dll: the program would otherwise load a
+// cryptography library at every start for names it needs only now and then.
+// GetSystemWindowsDirectoryW: on a terminal server GetWindowsDirectoryW can answer a per-user copy.
+std::wstring NewPrivateTempPath(const wchar_t* prefix, const wchar_t* extension) {
+  wchar_t windows[MAX_PATH];
+  UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  std::wstring name = prefix;
+  for (int part = 0; part < 4; ++part) {
+    unsigned int random = 0;
+    if (rand_s(&random) != 0) return std::wstring();
+    name += FormatText(L"%08x", random);
+  }
+  return JoinPath(JoinPath(std::wstring(windows, length), L"Temp"), name + extension);
 }
 
 bool RunCommandLine(const std::wstring& commandLine, std::uint32_t limitMs) {

@@ -17,6 +17,19 @@ std::wstring SoundToolPath();
 
 // True only when the tool ran to its end with exit code 0 within 10000 ms.
 bool RunSoundTool(const std::wstring& arguments);
+
+// A run of the tool whose output is wanted (its self-check).
+struct ToolReport {
+  bool ran = false;        // started and ended within 10000 ms
+  unsigned long exitCode = 0;
+  std::string output;      // what it wrote on standard output and standard error, as bytes
+  std::wstring failure;    // why it did not run, when !ran
+};
+ToolReport RunSoundToolForReport(const std::wstring& arguments);
+
+// A new file name in the shared Windows folder's Temp, which an ordinary user cannot list:
+// prefix, 128 random bits in hex, extension. Empty when the folder or the randomness fails.
+std::wstring NewPrivateTempPath(const wchar_t* prefix, const wchar_t* extension);
 // True only when the process ran to its end with exit code 0 within the limit.
 bool RunCommandLine(const std::wstring& commandLine, std::uint32_t limitMs);
 // The same for the program at a full path (empty: as RunCommandLine), so that no other file of
