@@ -192,7 +192,9 @@ TEST_F(WatchScenario, AChosenInputBackUnderANewIdIsRecognisedAndItsRouteRebuiltT
   EXPECT_NE(WaitFor("[WARN ] [recov] 声卡输入端点 ID 变化，按名字认回 旧=" + Utf8(oldCard) + " 新=" + Utf8(newCard) +
                     " 名字=线路输入 (2- High Definition Audio Device)", before),
             kNowhere);
-  EXPECT_EQ(varn::ReadSettingString(varn::kCaptureIdValue), L"DEVICE:" + newCard);
+  // Written just after the line.
+  EXPECT_TRUE(WaitUntil([&] { return varn::ReadSettingString(varn::kCaptureIdValue) == L"DEVICE:" + newCard; }, 5000))
+      << Utf8(varn::ReadSettingString(varn::kCaptureIdValue));
 
   // The routes ran on the old id: one recovery rebuilds them on the new one, and the old one,
   // gone but still listening, is switched off first.

@@ -80,11 +80,16 @@ HWND ProgramScenario::Launch(const std::wstring& arguments, Startup startup) {
     return window_;
   }
   // Timer 3 decides at its first tick after that; a choice that cannot be connected submits
-  // nothing and says nothing, so the wait may run out.
+  // nothing and says nothing, so the wait may run out. A connect that started is waited for to
+  // its end, however long its tool runs take on a loaded machine.
   WaitUntil([&] {
-    return logged("[INFO ] [app] 操作完成 [启动自动连接]") ||
+    return logged("[INFO ] [work] 任务开始 [启动自动连接]") ||
            logged("[INFO ] [app] 等待 USB Audio VARN，设备连接后将自动侦听...");
   }, 5000);
+  if (logged("[INFO ] [work] 任务开始 [启动自动连接]") &&
+      !WaitUntil([&] { return logged("[INFO ] [app] 操作完成 [启动自动连接]"); }, 30000)) {
+    ADD_FAILURE() << "the start-up connect never ended";
+  }
   ClearJournal();
   return window_;
 }
