@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <utility>
 #include <vector>
 
 #include "log/path.h"
@@ -33,6 +34,15 @@ LogState state;
 // A slim lock needs no creation step, so the first use from any thread is safe.
 SRWLOCK lock = SRWLOCK_INIT;
 
+// A file opened as itself (FILE_FLAG_OPEN_REPARSE_POINT) that is neither a link nor a folder
+// and has no second name through which someone else could reach it.
+bool IsPlainFile(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  constexpr DWORD kNotPlain = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+  return file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info) &&
+         (info.dwFileAttributes & kNotPlain) == 0 && info.nNumberOfLinks == 1;
+}
+
 // The program runs elevated, and both places the log may live can be changed by the user: a
 // symbolic link, a junction or a hard link put where the log belongs, or a junction on one of
 // its folders, would make us append to a file of the user's choosing. No folder of the path may
@@ -43,14 +53,7 @@ FileHandle OpenForAppend(const std::wstring& path) {
   FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) return file;
-  BY_HANDLE_FILE_INFORMATION info;
-  constexpr DWORD kNotPlain = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
-  if (!GetFileInformationByHandle(file.get(), &info) || (info.dwFileAttributes & kNotPlain) != 0 ||
-      info.nNumberOfLinks != 1) {
-    return FileHandle();
-  }
-  return file;
+  return IsPlainFile(file.get()) ? std::move(file) : FileHandle();
 }
 
 bool ProbeAppend(const std::wstring& path) { return static_cast<bool>(OpenForAppend(path)); }
@@ -197,14 +200,7 @@ FileHandle OpenPlainFileForReading(const std::wstring& path) {
   FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
                               nullptr));
-  if (!file) return file;
-  BY_HANDLE_FILE_INFORMATION info;
-  constexpr DWORD kNotPlain = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
-  if (!GetFileInformationByHandle(file.get(), &info) || (info.dwFileAttributes & kNotPlain) != 0 ||
-      info.nNumberOfLinks != 1) {
-    return FileHandle();
-  }
-  return file;
+  return IsPlainFile(file.get()) ? std::move(file) : FileHandle();
 }
 
 std::vector<HeldLogFile> OpenLogFilesForReading() {
