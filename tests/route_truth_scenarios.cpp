@@ -147,6 +147,22 @@ class RouteTruth : public ProgramScenario, public ::testing::WithParamInterface<
     TaskEnds("[INFO ] [work] 任务结束 op=5 ok=1", from);
   }
 
+  // After a cancel the bridge took the default, and the reclaim built the routes again (the
+  // program does not count itself as listening then); the bridge then moved to another port.
+  void BridgeUnderNewIdsAfterAReclaimThatFollowedACancel() {
+    Choose(L"card-in", L"线路输入 (High Definition Audio Device)");
+    ASSERT_NE(Start(), nullptr);
+    size_t from = program_->LogLines().size();
+    Click(kCancelButton);
+    ASSERT_NE(WaitFor("[INFO ] [app] 操作完成 [取消侦听] 结果=成功", from, kTaskMs), kNowhere);
+    from = program_->LogLines().size();
+    ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
+    ASSERT_NO_FATAL_FAILURE(TaskEnds("[INFO ] [work] 任务结束 op=3 ok=1", from));
+    from = program_->LogLines().size();
+    ASSERT_EQ(Audiosim(L"replug bridge"), 0);
+    TaskEnds("[INFO ] [work] 任务结束 op=5 ok=1", from);
+  }
+
   // The stop after the unplug failed, so the microphone still listens when the bridge returns.
   void BridgeReturnAfterAFailedStop() {
     ASSERT_NO_FATAL_FAILURE(RouteTheMicThenPickTheCard());
@@ -184,6 +200,7 @@ const RouteCase kPaths[] = {
     {"EnabledReconnect", &RouteTruth::ReconnectAfterEnabling, L"card-in"},
     {"BridgeReturn", &RouteTruth::BridgeReturnAfterAFailedStop, L"card-in"},
     {"BridgeUnderNewIds", &RouteTruth::BridgeBackUnderNewIds, L"card-in"},
+    {"BridgeUnderNewIdsAfterAReclaim", &RouteTruth::BridgeUnderNewIdsAfterAReclaimThatFollowedACancel, L"card-in"},
 };
 
 INSTANTIATE_TEST_SUITE_P(EveryPath, RouteTruth, ::testing::ValuesIn(kPaths),

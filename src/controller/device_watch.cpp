@@ -202,7 +202,9 @@ DispatchFacts GatherDispatchFacts(const WatchRun& run) {
                            IsActiveEndpoint(run.chosenOutput, kRenderFlow);
   }
   if (!facts.bridgeNow) facts.bridgeDisabled = AnyBridgeEndpointDisabled();
-  facts.bridgeMoved = facts.bridgeNow && Flags().listeningActive && BridgeMoved(run);
+  // The ledger, not the listening flag, says what Windows routes: a default reclaim after a
+  // cancel builds the routes again without the program counting itself as listening.
+  facts.bridgeMoved = facts.bridgeNow && BridgeMoved(run);
   return facts;
 }
 
