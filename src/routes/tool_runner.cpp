@@ -128,19 +128,19 @@ constexpr DWORD kReportLimitBytes = 1 << 20;
 // The tool's output goes to a file, never a pipe (a pipe's reader waits on every process that
 // inherited its end). The file is new, readable by the administration only, shared with no one
 // and gone when its handle closes; the child writes through the one handle it inherits.
-KernelHandle NewOutputFile() {
+FileHandle NewOutputFile() {
   const std::wstring path = NewPrivateTempPath(L"varn-tool-", L".txt");
-  if (path.empty()) return KernelHandle();
+  if (path.empty()) return FileHandle();
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1,
                                                             &descriptor, nullptr)) {
-    return KernelHandle();
+    return FileHandle();
   }
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, TRUE};
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, &attributes, CREATE_NEW,
-                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, &attributes, CREATE_NEW,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
   LocalFree(descriptor);
-  return KernelHandle(file == INVALID_HANDLE_VALUE ? nullptr : file);
+  return file;
 }
 
 std::string ReadOutput(HANDLE file) {
@@ -206,7 +206,7 @@ ToolReport RunSoundToolForReport(const std::wstring& arguments) {
     report.failure = L"找不到 SoundVolumeView.exe";
     return report;
   }
-  KernelHandle output = NewOutputFile();
+  FileHandle output = NewOutputFile();
   if (!output) {
     report.failure = L"无法创建输出文件 err=" + FormatErrorCode(GetLastError());
     return report;

@@ -138,17 +138,6 @@ Outcome Write(const Policy& policy, const Command& command) {
 constexpr DWORD kSettleLimitMs = 1000;
 constexpr DWORD kSettleStepMs = 50;
 
-HRESULT ReadProperty(IMMDeviceEnumerator* enumerator, const std::wstring& id, const PROPERTYKEY& key,
-                     PROPVARIANT* value) {
-  ComPtr<IMMDevice> device;
-  HRESULT hr = enumerator->GetDevice(id.c_str(), &device);
-  if (FAILED(hr)) return hr;
-  ComPtr<IPropertyStore> store;
-  hr = device->OpenPropertyStore(STGM_READ, &store);
-  if (FAILED(hr)) return hr;
-  return store->GetValue(key, value);
-}
-
 // What the endpoint shows of the command's change, in words; empty when it shows it.
 std::wstring Unseen(IMMDeviceEnumerator* enumerator, const Command& command) {
   const std::wstring& id = command.endpointId;
@@ -159,7 +148,7 @@ std::wstring Unseen(IMMDeviceEnumerator* enumerator, const Command& command) {
       const bool target = command.action == Action::kPlaybackThrough;
       PROPVARIANT value;
       PropVariantInit(&value);
-      HRESULT hr = ReadProperty(enumerator, id, target ? kListenTargetKey : kListenEnabledKey, &value);
+      HRESULT hr = ReadListenProperty(enumerator, id, target ? kListenTargetKey : kListenEnabledKey, &value);
       std::wstring seen = SUCCEEDED(hr) ? PropertyText(value) : L"nothing" + Because(L"IPropertyStore::GetValue", hr);
       bool shows = false;
       if (target) {
@@ -272,7 +261,13 @@ std::wstring DefaultEndpointId(IMMDeviceEnumerator* enumerator, EDataFlow flow, 
 
 HRESULT ReadListenProperty(IMMDeviceEnumerator* enumerator, const std::wstring& id, const PROPERTYKEY& key,
                            PROPVARIANT* value) {
-  return ReadProperty(enumerator, id, key, value);
+  ComPtr<IMMDevice> device;
+  HRESULT hr = enumerator->GetDevice(id.c_str(), &device);
+  if (FAILED(hr)) return hr;
+  ComPtr<IPropertyStore> store;
+  hr = device->OpenPropertyStore(STGM_READ, &store);
+  if (FAILED(hr)) return hr;
+  return store->GetValue(key, value);
 }
 
 Policy OpenPolicy() {

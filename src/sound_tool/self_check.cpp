@@ -89,7 +89,13 @@ std::wstring ListenText(IMMDeviceEnumerator* enumerator, const std::wstring& id,
   return text;
 }
 
-std::wstring EndpointLine(IMMDeviceEnumerator* enumerator, IMMDevice* device, EDataFlow flow) {
+// The defaults of one flow, console, multimedia and communications, read once for all its lines.
+struct FlowDefaultIds {
+  std::wstring ids[3];
+};
+
+std::wstring EndpointLine(IMMDeviceEnumerator* enumerator, IMMDevice* device, EDataFlow flow,
+                          const FlowDefaultIds& defaultIds) {
   LPWSTR rawId = nullptr;
   if (FAILED(device->GetId(&rawId))) return L"endpoint: id unreadable";
   const std::wstring id = rawId;
@@ -98,7 +104,7 @@ std::wstring EndpointLine(IMMDeviceEnumerator* enumerator, IMMDevice* device, ED
   EndpointState(enumerator, id, &state);
   std::wstring defaults;
   for (ERole role : {eConsole, eMultimedia, eCommunications}) {
-    const std::wstring current = DefaultEndpointId(enumerator, flow, role);
+    const std::wstring& current = defaultIds.ids[role];
     if (CompareStringOrdinal(current.c_str(), -1, id.c_str(), -1, TRUE) != CSTR_EQUAL) continue;
     defaults += (defaults.empty() ? L"" : L",") + std::wstring(RoleName(role));
   }
@@ -120,9 +126,13 @@ void AddEndpointLines(IMMDeviceEnumerator* enumerator, std::vector<std::wstring>
       continue;
     }
     lines->push_back(std::wstring(L"endpoints: ") + flowName + L" " + std::to_wstring(count) + L" active");
+    FlowDefaultIds defaultIds;
+    for (ERole role : {eConsole, eMultimedia, eCommunications}) defaultIds.ids[role] = DefaultEndpointId(enumerator, flow, role);
     for (UINT i = 0; i < count; ++i) {
       ComPtr<IMMDevice> device;
-      if (SUCCEEDED(collection->Item(i, &device))) lines->push_back(EndpointLine(enumerator, device.Get(), flow));
+      if (SUCCEEDED(collection->Item(i, &device))) {
+        lines->push_back(EndpointLine(enumerator, device.Get(), flow, defaultIds));
+      }
     }
   }
 }
