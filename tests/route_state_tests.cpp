@@ -31,7 +31,7 @@ std::string SetFlags(const WindowFlags& f) {
       {"bridgePresent", f.bridgePresent},           {"channelUnavailable", f.channelUnavailable},
       {"unavailableHandled", f.unavailableHandled}, {"connectEnabled", f.connectEnabled},
       {"listeningActive", f.listeningActive},       {"startupReady", f.startupReady},
-      {"bridgeAbsentAtStart", f.bridgeAbsentAtStart}};
+      {"bridgeAbsentAtStart", f.bridgeAbsentAtStart}, {"inputMayListen", f.inputMayListen}};
   for (const auto& [name, set] : flags) {
     if (set) text += std::string(text.empty() ? "" : " ") + name;
   }
@@ -50,12 +50,14 @@ WindowFlags FlagsNamed(const std::string& names) {
     if (word == "listeningActive") f.listeningActive = true;
     if (word == "startupReady") f.startupReady = true;
     if (word == "bridgeAbsentAtStart") f.bridgeAbsentAtStart = true;
+    if (word == "inputMayListen") f.inputMayListen = true;
   }
   return f;
 }
 
-WorkerOutcome Outcome(int op, bool ok, int listening = -1) {
+WorkerOutcome Outcome(int op, bool ok, int listening = -1, bool routesRecorded = false) {
   WorkerOutcome outcome;
+  outcome.routesRecorded = routesRecorded;
   outcome.op = op;
   outcome.ok = ok;
   outcome.listenKnown = listening >= 0;
@@ -82,8 +84,14 @@ TEST(FlagEvents, EachEventChangesTheFlagsOfItsRowOnly) {
       {"a connect that worked ends a loss", lost, outcome(Outcome(varn::ManualConnect, true, 1), false),
        "bridgePresent connectEnabled listeningActive"},
       {"a failed connect keeps it", lost, outcome(Outcome(varn::StartupAutoConnect, false, 0), false), lost},
-      {"cancel", working, outcome(Outcome(varn::CancelListen, true, 0), false),
+      {"cancel", working + " inputMayListen", outcome(Outcome(varn::CancelListen, true, 0), false),
        "bridgePresent connectEnabled startupReady"},
+      {"a failed cancel", working + " inputMayListen", outcome(Outcome(varn::CancelListen, false, 0), false),
+       "bridgePresent connectEnabled startupReady inputMayListen"},
+      {"a connect that failed after recording its routes", "bridgePresent connectEnabled",
+       outcome(Outcome(varn::ManualConnect, false, 0, true), false), "bridgePresent connectEnabled inputMayListen"},
+      {"a stop", "bridgePresent inputMayListen", outcome(Outcome(varn::RepeatStopInputListen, true, 0), false),
+       "bridgePresent"},
       {"the reclaim reports no route state", working, outcome(Outcome(varn::DefaultReclaimReconnect, true), false),
        working},
       {"enabling failed and nothing listed", "bridgePresent connectEnabled",
@@ -102,7 +110,8 @@ TEST(FlagEvents, EachEventChangesTheFlagsOfItsRowOnly) {
       {"channels back", "channelUnavailable unavailableHandled connectEnabled", finding(DeviceFinding::ChannelsBack),
        lost},
       {"bridge back", "connectEnabled", finding(DeviceFinding::BridgeBack), "bridgePresent connectEnabled"},
-      {"bridge unplugged", working, finding(DeviceFinding::BridgeUnplugged), "connectEnabled startupReady"},
+      {"bridge unplugged", working + " inputMayListen", finding(DeviceFinding::BridgeUnplugged),
+       "connectEnabled startupReady"},
       {"a usable pick", "bridgePresent channelUnavailable unavailableHandled", varn::ApplyUsablePick,
        "bridgePresent connectEnabled"},
   };

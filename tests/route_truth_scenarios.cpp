@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,36 @@ class RouteTruth : public ProgramScenario, public ::testing::WithParamInterface<
     TaskEnds("[INFO ] [work] 任务结束 op=4 ok=1", from);
   }
 
+  // The recovery's route ② failed and the bridge left before another try: route ① still plays
+  // the card into a bridge that is gone, which Windows sends to the default output instead.
+  void InputRecoveryHalfBuiltThenTheBridgeLeft() {
+    Choose(L"card-in", L"线路输入 (High Definition Audio Device)");
+    ASSERT_NE(Start(), nullptr);
+    size_t from = program_->LogLines().size();
+    ASSERT_EQ(Audiosim(L"unplug card-in"), 0);
+    ASSERT_NO_FATAL_FAILURE(TaskEnds("[INFO ] [work] 任务结束 op=8 ok=1", from));
+    const std::vector<std::string> journal = Journal();
+    const long targetsSet = std::count_if(journal.begin(), journal.end(), [](const std::string& line) {
+      return line.rfind("/SetPlaybackThroughDevice ", 0) == 0;
+    });
+    SetFaults("SetPlaybackThroughDevice exit=5 from=" + std::to_string(targetsSet + 2) + "\n");
+    from = program_->LogLines().size();
+    ASSERT_EQ(Audiosim(L"plug card-in"), 0);
+    ASSERT_NO_FATAL_FAILURE(TaskEnds("[INFO ] [work] 任务结束 op=4 ok=0", from));
+    ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
+    const auto cardSilent = [&] {
+      for (const std::string& route : ListeningRoutes()) {
+        if (route.rfind("card-in ", 0) == 0) return false;
+      }
+      return true;
+    };
+    ASSERT_TRUE(WaitUntil(cardSilent, 10000)) << Shown(ListeningRoutes());
+    SetFaults("");
+    from = program_->LogLines().size();
+    ASSERT_EQ(Audiosim(L"plug bridge"), 0);
+    TaskEnds("[INFO ] [work] 任务结束 op=4 ok=1", from);
+  }
+
   void DefaultReclaim() {
     ASSERT_NO_FATAL_FAILURE(RouteTheMicThenPickTheCard());
     const size_t from = program_->LogLines().size();
@@ -196,6 +227,7 @@ const RouteCase kPaths[] = {
     {"ManualConnect", &RouteTruth::ManualConnectAfterAFailedOne, L"mic-in"},
     {"StartupConnect", &RouteTruth::StartupConnectOverAnEarlierRunsRoutes, L"card-in"},
     {"InputRecovery", &RouteTruth::InputRecoveryAfterTheRoutedInputCameBack, L"card-in"},
+    {"InputRecoveryHalfBuilt", &RouteTruth::InputRecoveryHalfBuiltThenTheBridgeLeft, L"card-in"},
     {"DefaultReclaim", &RouteTruth::DefaultReclaim, L"card-in"},
     {"EnabledReconnect", &RouteTruth::ReconnectAfterEnabling, L"card-in"},
     {"BridgeReturn", &RouteTruth::BridgeReturnAfterAFailedStop, L"card-in"},

@@ -35,7 +35,7 @@ const char* BranchName(WatchBranch branch) {
 TEST(WatchDecision, DispatchTakesTheFirstMatchingBranchAndAlwaysEnablesADisabledBridge) {
   struct Row {
     const char* what;
-    DispatchFacts facts;  // unavailableHandled, channelsActive, bridgeNow, bridgePresent, bridgeDisabled, bridgeMoved, listening
+    DispatchFacts facts;  // unavailableHandled, channelsActive, bridgeNow, bridgePresent, bridgeDisabled, bridgeMoved, listening, inputMayListen
     WatchBranch branch;
     bool enableBridge;
   };
@@ -65,6 +65,13 @@ TEST(WatchDecision, DispatchTakesTheFirstMatchingBranchAndAlwaysEnablesADisabled
        WatchBranch::BridgeUnplugged, false},
       {"bridge disabled after a failed enabling", {false, false, false, false, true, false, true},
        WatchBranch::BridgeDisabled, true},
+      // A connect switched route ① on and failed on route ②; then the bridge left.
+      {"a failed connect's input, bridge gone", {false, false, false, false, false, false, false, true},
+       WatchBranch::BridgeUnplugged, false},
+      {"a failed recovery's input, bridge gone", {true, true, false, true, false, false, false, true},
+       WatchBranch::BridgeUnplugged, false},
+      {"a failed recovery's input, bridge disabled", {true, true, false, false, true, false, false, true},
+       WatchBranch::ChannelsBackNoBridge, true},
   };
   for (const Row& row : rows) {
     const varn::WatchDecision decision = varn::DecideDispatch(row.facts);

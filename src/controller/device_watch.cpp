@@ -196,6 +196,7 @@ DispatchFacts GatherDispatchFacts(const WatchRun& run) {
   facts.bridgeNow = run.bridgeNow;
   facts.bridgePresent = Flags().bridgePresent;
   facts.listening = Flags().listeningActive;
+  facts.inputMayListen = Flags().inputMayListen;
   if (facts.unavailableHandled) {
     facts.channelsActive = !run.chosenInput.empty() && !run.chosenOutput.empty() &&
                            IsActiveEndpoint(run.chosenInput, kCaptureFlow) &&

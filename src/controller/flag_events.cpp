@@ -21,6 +21,9 @@ const WindowFlags& Flags() { return flags; }
 // later is then a bridge come back. A connect that worked proves both chosen channels are there
 // and the ledger now names them, so whatever loss was marked is over; without this a refused
 // connect's mark, never seen by the watchdog, would keep the guard and the mute check off.
+// A connect that recorded routes may have switched route ① on before it failed: until a stop
+// or a cancel switches the input off, it may play, and without the bridge Windows plays it on
+// the default output.
 void ApplyOutcome(WindowFlags& f, const WorkerOutcome& outcome, bool bridgeListed) {
   switch (outcome.op) {
     case InputRecoveryReconnect:
@@ -44,6 +47,11 @@ void ApplyOutcome(WindowFlags& f, const WorkerOutcome& outcome, bool bridgeListe
   }
   if (outcome.autostartKnown) f.autostartOn = outcome.autostartEnabled;
   if (outcome.listenKnown) f.listeningActive = outcome.listening;
+  if (outcome.routesRecorded) {
+    f.inputMayListen = true;
+  } else if ((outcome.op == RepeatStopInputListen || outcome.op == CancelListen) && outcome.ok) {
+    f.inputMayListen = false;
+  }
 }
 
 // A moved endpoint is marked as a handled loss only while the window believes it listens: the
@@ -65,6 +73,7 @@ void ApplyFinding(WindowFlags& f, DeviceFinding finding) {
     case DeviceFinding::BridgeUnplugged:
       f.bridgePresent = false;
       f.listeningActive = false;
+      f.inputMayListen = false;
       break;
   }
 }

@@ -50,8 +50,13 @@ WatchDecision DecideDispatch(const DispatchFacts& facts) {
   WatchDecision decision;
   decision.enableBridge = !facts.bridgeNow && facts.bridgeDisabled;
   if (facts.unavailableHandled) {
-    if (facts.channelsActive) {
-      decision.branch = facts.bridgeNow ? WatchBranch::ChannelsBack : WatchBranch::ChannelsBackNoBridge;
+    if (facts.channelsActive && facts.bridgeNow) {
+      decision.branch = WatchBranch::ChannelsBack;
+    } else if (facts.channelsActive) {
+      // A recovery that lost the bridge half way has the input playing into it: stopped as
+      // after an unplug.
+      const bool halfBuilt = facts.inputMayListen && !facts.bridgeDisabled;
+      decision.branch = halfBuilt ? WatchBranch::BridgeUnplugged : WatchBranch::ChannelsBackNoBridge;
     } else {
       decision.branch = facts.bridgeNow ? WatchBranch::ChannelsStillLost : WatchBranch::ChannelsAndBridgeLost;
     }
@@ -59,9 +64,10 @@ WatchDecision DecideDispatch(const DispatchFacts& facts) {
     // A bridge plugged into another port comes back as a new instance without ever leaving
     // the lists: the routes still run on its old, absent endpoints.
     decision.branch = facts.bridgePresent && !facts.bridgeMoved ? WatchBranch::BridgeStays : WatchBranch::BridgeBack;
-  } else if (facts.bridgePresent || facts.listening) {
+  } else if (facts.bridgePresent || facts.listening || facts.inputMayListen) {
     // Routes that are on need the bridge gone to be judged even when it was not counted as
-    // present (an enabling that failed leaves it so): the input would play elsewhere.
+    // present (an enabling that failed leaves it so), and so does the route ① of a connect
+    // that failed after switching it on: the input would play elsewhere.
     decision.branch = facts.bridgeDisabled ? WatchBranch::BridgeDisabled : WatchBranch::BridgeUnplugged;
   }
   return decision;

@@ -42,6 +42,7 @@ struct DispatchFacts {
   bool bridgeDisabled = false;      // a bridge endpoint is listed as disabled (read only without bridgeNow)
   bool bridgeMoved = false;         // the routes run on bridge endpoints that are not the listed ones
   bool listening = false;           // both routes are on, as last reported by a task
+  bool inputMayListen = false;      // a connect put route ① on, perhaps half way, and no stop followed
 };
 
 enum class WatchBranch {

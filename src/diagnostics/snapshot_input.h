@@ -18,6 +18,7 @@ struct WindowFlags {
   bool unavailableHandled = false;   // that loss was reported once and input listening switched off
   bool startupReady = false;         // the start-up preparation task has finished
   bool listeningActive = false;      // both listen routes are on, as last reported by a task
+  bool inputMayListen = false;       // routes were recorded since the input was last switched off
   bool autostartOn = true;           // autostart is wanted (check box and tray item)
   bool bridgeAbsentAtStart = false;  // the bridge was missing when the window was created
   bool muteNotified = false;         // the muted-input notice was shown for this mute episode

@@ -75,6 +75,7 @@ WorkerOutcome ConnectTaskBody(ConnectRequest r, const Progress& progress) {
     bool ok = false;
     if (usable && staleClosed) {
       RecordRoutes(RoutesOf(r));
+      outcome.routesRecorded = true;
       progress.ReportProgress(r.progressText);
       ok = EstablishListenRoutes(r.capture, r.bridgeRender, r.bridgeCapture, r.render, r.connectCount);
     }
@@ -107,6 +108,7 @@ WorkerOutcome DefaultReclaimTaskBody(ConnectRequest r, const Progress& progress)
     bool ok = false;
     if (reclaimed && ready && (!r.closeStaleRoutes || CloseStaleRoutes(r))) {
       RecordRoutes(RoutesOf(r));
+      outcome.routesRecorded = true;
       progress.ReportProgress(L"默认设备已恢复，正在重新侦听 1 次...");
       ok = EstablishListenRoutes(r.capture, r.bridgeRender, r.bridgeCapture, r.render, 1);
     }

@@ -48,6 +48,9 @@ struct WorkerOutcome {
   std::wstring noticeText;
   bool listenKnown = false;
   bool listening = false;
+  // The task recorded new routes in the ledger and started switching them on: route ① may
+  // play even when the task failed half way.
+  bool routesRecorded = false;
 };
 
 // Handed to the running task; its only use is reporting a progress text while the task runs.
