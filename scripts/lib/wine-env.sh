@@ -2,6 +2,19 @@
 # one build tree. Needs VARN_BUILD_DIR. Every build tree owns its prefix; ~/.wine is never used.
 
 export WINEPREFIX="$VARN_BUILD_DIR/wineprefix"
+# Under scripts/test every ctest entry holds one slot of the "wine" resource, which CTest names
+# in CTEST_RESOURCE_GROUP_0_WINE ("id:3,slots:1"): the entry then runs in that slot's own copy
+# of the warm prefix (its own registry, desktop folder and wineserver) on that slot's own
+# Xvfb, both made by wine_slots_start, so that entries run side by side without a lock.
+if [ -n "${CTEST_RESOURCE_GROUP_0_WINE:-}" ]; then
+  varn_slot=${CTEST_RESOURCE_GROUP_0_WINE#id:}
+  varn_slot="$VARN_BUILD_DIR/slots/${varn_slot%%,*}"
+  if [ -f "$varn_slot/display" ]; then
+    export WINEPREFIX="$varn_slot/prefix"
+    DISPLAY=$(cat "$varn_slot/display")
+    export DISPLAY
+  fi
+fi
 export WINEARCH=win64
 export WINEDEBUG=-all
 # No Mono or Gecko installer dialogs, no desktop menu entries, and never Wine's own Core Audio:
@@ -115,16 +128,15 @@ wine_stop() {
   wineserver -w >/dev/null 2>&1
 }
 
-# Starts a private Xvfb on a free display and exports DISPLAY.
-xvfb_start() {
-  local n
-  for n in $(seq 90 140); do
+# Starts a private Xvfb on a free display: VARN_XVFB_DISPLAY and VARN_XVFB_PID.
+xvfb_launch() {
+  local n i
+  for n in $(seq 90 190); do
     [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
     VARN_XVFB_PID=$!
-    local i
     for i in $(seq 1 50); do
-      [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return 0; }
+      [ -e "/tmp/.X11-unix/X$n" ] && { VARN_XVFB_DISPLAY=":$n"; return 0; }
       kill -0 "$VARN_XVFB_PID" 2>/dev/null || break
       sleep 0.1
     done
@@ -134,7 +146,55 @@ xvfb_start() {
   return 1
 }
 
+# Starts a private Xvfb on a free display and exports DISPLAY.
+xvfb_start() {
+  xvfb_launch || return 1
+  export DISPLAY=$VARN_XVFB_DISPLAY
+}
+
 xvfb_stop() {
   [ -n "${VARN_XVFB_PID:-}" ] && kill "$VARN_XVFB_PID" 2>/dev/null
   VARN_XVFB_PID=
+}
+
+# wine_slots_start <count>: the slots of the "wine" resource for one ctest run, made afresh from
+# the warm prefix (which must be configured and its wineserver ended, so that its registry is
+# on disk): build/slots/<i>/prefix whose desktop links to build/slots/<i>/desktop rather than to
+# the Unix home, as Wine makes it (still a link, as Wine's profile folders are), an Xvfb (build/slots/<i>/display) and a keeper per slot, and the
+# resource file for ctest's --resource-spec-file, build/slots/resources.json.
+wine_slots_start() {
+  local count=$1 i dir spec="" desktop copies=""
+  VARN_SLOT_XVFB_PIDS=""
+  rm -rf "$VARN_BUILD_DIR/slots" && mkdir -p "$VARN_BUILD_DIR/slots" || return 1
+  for i in $(seq 0 $((count - 1))); do
+    mkdir -p "$VARN_BUILD_DIR/slots/$i" && cp -a "$WINEPREFIX" "$VARN_BUILD_DIR/slots/$i/prefix" &
+    copies="$copies $!"
+  done
+  # Only the copies: a bare wait would wait for the Xvfb started before too.
+  for i in $copies; do wait "$i"; done
+  for i in $(seq 0 $((count - 1))); do
+    dir="$VARN_BUILD_DIR/slots/$i"
+    [ -f "$dir/prefix/.varn-ready" ] || { echo "wine_slots_start: copy $i failed" >&2; return 1; }
+    desktop="$dir/prefix/drive_c/users/$(id -un)/Desktop"
+    if [ -L "$desktop" ]; then rm -f "$desktop" && mkdir "$dir/desktop" && ln -s "$dir/desktop" "$desktop" || return 1; fi
+    xvfb_launch || return 1
+    VARN_SLOT_XVFB_PIDS="$VARN_SLOT_XVFB_PIDS $VARN_XVFB_PID"
+    echo "$VARN_XVFB_DISPLAY" >"$dir/display"
+    WINEPREFIX="$dir/prefix" DISPLAY=$VARN_XVFB_DISPLAY wine "$VARN_BUILD_DIR/sim/wine_keeper.exe" 3600 \
+      </dev/null >/dev/null 2>&1 &
+    spec="$spec${spec:+,}{\"id\":\"$i\",\"slots\":1}"
+  done
+  echo "{\"version\":{\"major\":1,\"minor\":0},\"local\":[{\"wine\":[$spec]}]}" >"$VARN_BUILD_DIR/slots/resources.json"
+}
+
+# Ends every Wine process of every slot, then the slots' Xvfb servers.
+wine_slots_stop() {
+  local prefix pid
+  for prefix in "$VARN_BUILD_DIR"/slots/*/prefix; do
+    [ -d "$prefix" ] || continue
+    WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1
+    WINEPREFIX=$prefix wineserver -w >/dev/null 2>&1
+  done
+  for pid in ${VARN_SLOT_XVFB_PIDS:-}; do kill "$pid" 2>/dev/null; done
+  VARN_SLOT_XVFB_PIDS=""
 }
