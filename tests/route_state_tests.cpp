@@ -102,7 +102,7 @@ TEST(FlagEvents, EachEventChangesTheFlagsOfItsRowOnly) {
        outcome(Outcome(varn::StartupWork, true), false), "connectEnabled startupReady"},
       {"start-up work with the bridge", "connectEnabled bridgeAbsentAtStart",
        outcome(Outcome(varn::StartupWork, true), true), "bridgePresent connectEnabled startupReady bridgeAbsentAtStart"},
-      {"channel lost", "bridgePresent", finding(DeviceFinding::ChannelLost), lost},
+      {"channel lost", "bridgePresent inputMayListen", finding(DeviceFinding::ChannelLost), lost},
       {"routed endpoint moved while listening", working, finding(DeviceFinding::RoutedEndpointMoved),
        "bridgePresent unavailableHandled connectEnabled listeningActive startupReady"},
       {"routed endpoint moved while not listening", "bridgePresent connectEnabled",
@@ -132,6 +132,10 @@ TEST(RouteLedger, AConnectSwitchesOffTheHeldRoutesItDoesNotRebuild) {
     return l;
   };
   const varn::RouteLedger next = ledger(L"{card}", L"{phone}", L"{bi}");
+  auto moved = [](varn::RouteLedger l) {
+    l.bridgeRender.id = L"{old bo}";
+    return l;
+  };
   struct Row {
     const char* what;
     varn::RouteLedger held;
@@ -145,6 +149,7 @@ TEST(RouteLedger, AConnectSwitchesOffTheHeldRoutesItDoesNotRebuild) {
       {"the bridge under a new id", ledger(L"{card}", L"{phone}", L"{old bi}"), {L"{old bi}"}},
       {"everything else", ledger(L"{mic}", L"{speaker}", L"{old bi}"), {L"{mic}", L"{old bi}"}},
       {"a known output without its bridge capture", ledger(L"", L"{speaker}", L""), {L"{bi}"}},
+      {"the bridge playback under a new id: route 1 restarts", moved(ledger(L"{card}", L"{phone}", L"{bi}")), {L"{card}"}},
   };
   for (const Row& row : rows) {
     std::vector<std::wstring> stale;

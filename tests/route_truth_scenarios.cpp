@@ -74,6 +74,13 @@ class RouteTruth : public ProgramScenario, public ::testing::WithParamInterface<
 
   void TaskEnds(const std::string& end, size_t from) { ASSERT_NE(WaitFor(end, from, kTaskMs), kNowhere) << end; }
 
+  bool Listens(const std::string& alias) const {
+    for (const std::string& route : ListeningRoutes()) {
+      if (route.rfind(alias + " ", 0) == 0) return true;
+    }
+    return false;
+  }
+
  public:
   // A connect whose route ② failed left the card listening; connecting on the microphone again
   // must not leave the card playing beside it.
@@ -141,16 +148,27 @@ class RouteTruth : public ProgramScenario, public ::testing::WithParamInterface<
     ASSERT_EQ(Audiosim(L"plug card-in"), 0);
     ASSERT_NO_FATAL_FAILURE(TaskEnds("[INFO ] [work] 任务结束 op=4 ok=0", from));
     ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
-    const auto cardSilent = [&] {
-      for (const std::string& route : ListeningRoutes()) {
-        if (route.rfind("card-in ", 0) == 0) return false;
-      }
-      return true;
-    };
-    ASSERT_TRUE(WaitUntil(cardSilent, 10000)) << Shown(ListeningRoutes());
+    ASSERT_TRUE(WaitUntil([&] { return !Listens("card-in"); }, 10000)) << Shown(ListeningRoutes());
     SetFaults("");
     from = program_->LogLines().size();
     ASSERT_EQ(Audiosim(L"plug bridge"), 0);
+    TaskEnds("[INFO ] [work] 任务结束 op=4 ok=1", from);
+  }
+
+  // The phone came back under a new id and the recovery that follows it failed; the input still
+  // plays into the bridge when the phone leaves for good, a loss the move had marked as handled.
+  void InputRecoveryFailedThenTheOutputLeft() {
+    Choose(L"card-in", L"线路输入 (High Definition Audio Device)");
+    ASSERT_NE(Start(), nullptr);
+    SetFaults("SetPlaybackThroughDevice exit=5\n");
+    size_t from = program_->LogLines().size();
+    ASSERT_EQ(Audiosim(L"replug phone"), 0);
+    ASSERT_NO_FATAL_FAILURE(TaskEnds("[INFO ] [work] 任务结束 op=4 ok=0", from));
+    ASSERT_EQ(Audiosim(L"unplug phone"), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !Listens("card-in"); }, 10000)) << Shown(ListeningRoutes());
+    SetFaults("");
+    from = program_->LogLines().size();
+    ASSERT_EQ(Audiosim(L"plug phone"), 0);
     TaskEnds("[INFO ] [work] 任务结束 op=4 ok=1", from);
   }
 
@@ -228,6 +246,7 @@ const RouteCase kPaths[] = {
     {"StartupConnect", &RouteTruth::StartupConnectOverAnEarlierRunsRoutes, L"card-in"},
     {"InputRecovery", &RouteTruth::InputRecoveryAfterTheRoutedInputCameBack, L"card-in"},
     {"InputRecoveryHalfBuilt", &RouteTruth::InputRecoveryHalfBuiltThenTheBridgeLeft, L"card-in"},
+    {"InputRecoveryThenTheOutputLeft", &RouteTruth::InputRecoveryFailedThenTheOutputLeft, L"card-in"},
     {"DefaultReclaim", &RouteTruth::DefaultReclaim, L"card-in"},
     {"EnabledReconnect", &RouteTruth::ReconnectAfterEnabling, L"card-in"},
     {"BridgeReturn", &RouteTruth::BridgeReturnAfterAFailedStop, L"card-in"},

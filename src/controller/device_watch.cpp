@@ -160,6 +160,10 @@ void ReportUnavailableChannels(const WatchRun& run, ChannelState channels, bool 
   channels.renderDisabled = channels.renderMissing && IsDisabledEndpoint(run.chosenOutput, kRenderFlow);
   const std::wstring loss = run.chosenInput + L"\n" + run.chosenOutput;
   const bool wasHandled = Flags().unavailableHandled || loss == reportedLoss;
+  // A loss marked as handled before it was reported (a routed endpoint that moved, whose
+  // recovery had not run), or a recovery that switched the input on and failed, still leaves
+  // the input playing: it is silenced once more, without a second notice.
+  const bool inputMayListen = Flags().inputMayListen;
   NoteDeviceFinding(DeviceFinding::ChannelLost);
   const UnavailableNotice notice = DecideUnavailableNotice(channels, run.bridgeNow || bridgeDisabled, wasHandled);
   if (notice.report) {
@@ -168,7 +172,9 @@ void ReportUnavailableChannels(const WatchRun& run, ChannelState channels, bool 
                                channels.captureMissing ? 1 : 0, channels.captureDisabled ? 1 : 0,
                                channels.renderMissing ? 1 : 0, channels.renderDisabled ? 1 : 0,
                                run.bridgeNow ? 1 : 0, run.chosenInput.c_str(), run.chosenOutput.c_str()));
-    SubmitStopListen(StopListenIdentity(), false, L"", L"", false, L"", L"", L"", false);
+  }
+  if (notice.report || inputMayListen) SubmitStopListen(StopListenIdentity(), false, L"", L"", false, L"", L"", L"", false);
+  if (notice.report) {
     ShowBalloon(notice.balloonTitle, notice.balloonText, kWarningIcon);
     RestoreMainWindow();
   }

@@ -58,10 +58,12 @@ void ApplyOutcome(WindowFlags& f, const WorkerOutcome& outcome, bool bridgeListe
 // routes ran on the old id, and the recovery path is what rebuilds them on the new one.
 void ApplyFinding(WindowFlags& f, DeviceFinding finding) {
   switch (finding) {
+    // The run that finds a loss silences the input (once: a stop that fails is not repeated).
     case DeviceFinding::ChannelLost:
       f.channelUnavailable = true;
       f.connectEnabled = true;
       f.unavailableHandled = true;
+      f.inputMayListen = false;
       break;
     case DeviceFinding::RoutedEndpointMoved:
       if (f.listeningActive) f.unavailableHandled = true;

@@ -53,7 +53,10 @@ void ReleaseRoutes() { RecordRoutes(RouteLedger()); }
 
 std::vector<HeldRoute> StaleRoutes(const RouteLedger& held, const RouteLedger& next) {
   std::vector<HeldRoute> stale;
-  if (!held.input.id.empty() && held.input.id != next.input.id) stale.push_back({held.input, held.bridgeRender});
+  const bool inputRetargeted = !held.bridgeRender.id.empty() && held.bridgeRender.id != next.bridgeRender.id;
+  if (!held.input.id.empty() && (held.input.id != next.input.id || inputRetargeted)) {
+    stale.push_back({held.input, held.bridgeRender});
+  }
   const DeviceIdentity& bridgeCapture = held.bridgeCapture.id.empty() ? next.bridgeCapture : held.bridgeCapture;
   const bool bridgeMoved = !held.bridgeCapture.id.empty() && held.bridgeCapture.id != next.bridgeCapture.id;
   const bool outputMoved = !held.output.id.empty() && held.output.id != next.output.id;
