@@ -138,11 +138,16 @@ TEST_F(ConnectAndCancel, ConnectWithThePhoneOutputGoneSaysSoAndTouchesNothing) {
   ASSERT_EQ(SendMessageW(GetDlgItem(window_, kRenderCombo), CB_GETCURSEL, 0, 0), 1) << "the phone is chosen";
   ASSERT_TRUE(WaitUntil([&] { return Enabled(kConnectButton); }, 5000));
 
-  // Asked for before the watchdog's next run has seen the loss. The routes of the automatic
+  // Asked for before the watchdog's next run has seen the loss: the phone is unplugged from
+  // here, not by a simulator process whose exit would take longer than the watchdog needs, and
+  // the command is posted at once, so it comes before any timer. The routes of the automatic
   // connect at start are up, so that run then switches the input off with a notice of its own
   // (which may replace this one's balloon); the connect itself must build nothing.
   const std::wstring resolved = Setting(varn::kLastCaptureResolvedValue);
-  ASSERT_EQ(Audiosim(L"unplug phone"), 0);
+  ASSERT_TRUE(audiosim::UpdateWorld([](audiosim::World& w) {
+    audiosim::SetPresent(w, audiosim::FindEndpoint(w, L"phone-out")->device, false);
+    return true;
+  }));
   program_->PostCommand(kTrayConnect);
   const std::wstring problem = L"未检测到手机输出通道，请重新选择播放设备";
   std::optional<ShownBox> box = CloseNextBox(10000);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+#include <cstdio>
 #include <shellapi.h>
 
 namespace testing_support {
@@ -47,8 +48,9 @@ bool ProgramRun::Start(const std::wstring& arguments) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   window_ = nullptr;
-  return CreateProcessW(programPath_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        appDir_.c_str(), &startup, &process_) != FALSE;
+  if (StartTestProcess(programPath_.c_str(), commandLine, FALSE, 0, appDir_.c_str(), startup, process_)) return true;
+  std::fprintf(stderr, "ProgramRun: %ls did not start (error %lu)\n", programPath_.c_str(), GetLastError());
+  return false;
 }
 
 HWND ProgramRun::WaitForWindow(DWORD timeoutMs) {

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <cstdio>
+#include <vector>
 
 #include <tlhelp32.h>
 
@@ -200,6 +201,26 @@ std::string Quoted(const std::wstring& text) {
 
 namespace testing_support {
 
+BOOL StartTestProcess(const wchar_t* application, std::wstring commandLine, BOOL inheritHandles, DWORD flags,
+                      const wchar_t* directory, STARTUPINFOW& startup, PROCESS_INFORMATION& process) {
+  for (int attempt = 1;; ++attempt) {
+    std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+    writable.push_back(L'\0');
+    if (CreateProcessW(application, writable.data(), nullptr, nullptr, inheritHandles, flags, nullptr, directory,
+                       &startup, &process)) {
+      return TRUE;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
+      SetLastError(error);
+      return FALSE;
+    }
+    std::fprintf(stderr, "StartTestProcess: start %d of %ls refused with ERROR_INTERNAL_ERROR, trying again\n", attempt,
+                 commandLine.c_str());
+    Sleep(200);
+  }
+}
+
 int RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD limitMs,
                std::string* output) {
   TempDir scratch;
@@ -219,8 +240,7 @@ int RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD lim
   startup.hStdError = out;
   std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
   PROCESS_INFORMATION process{};
-  BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                nullptr, nullptr, &startup, &process);
+  BOOL started = StartTestProcess(nullptr, commandLine, TRUE, CREATE_NO_WINDOW, nullptr, startup, process);
   const DWORD startError = started ? 0 : GetLastError();
   CloseHandle(out);
   if (!started) {

@@ -69,6 +69,13 @@ std::string Quoted(const std::wstring& text);
 
 // Runs a program with its output in a file (never a pipe: Wine's helpers would hold it open)
 // and returns its exit code, or -1 when it could not start or outlived the limit.
+// CreateProcessW for the tests' own starts. Wine now and then answers a start with
+// ERROR_INTERNAL_ERROR while several prefixes start processes at once, where Windows would
+// start the program; such a start is tried again (twice at most, 200 ms apart) and said on
+// standard error. Any other failure is returned at once.
+BOOL StartTestProcess(const wchar_t* application, std::wstring commandLine, BOOL inheritHandles, DWORD flags,
+                      const wchar_t* directory, STARTUPINFOW& startup, PROCESS_INFORMATION& process);
+
 int RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD limitMs = 30000,
                std::string* output = nullptr);
 // The simulator's control tool, on the world named by AUDIOSIM_DIR.
