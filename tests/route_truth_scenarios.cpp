@@ -131,28 +131,37 @@ class RouteTruth : public ProgramScenario, public ::testing::WithParamInterface<
     TaskEnds("[INFO ] [work] 任务结束 op=4 ok=1", from);
   }
 
+  // A recovery brought about by `trigger` fails under `faults` after it switched the card on;
+  // then `leave` takes a device away: the card must fall silent. With `back` the recovery
+  // builds the routes again.
+  void FailedRecoveryThenALeave(const wchar_t* trigger, const std::string& faults, const wchar_t* leave,
+                                const wchar_t* back) {
+    SetFaults(faults);
+    size_t from = program_->LogLines().size();
+    ASSERT_EQ(Audiosim(trigger), 0);
+    ASSERT_NO_FATAL_FAILURE(TaskEnds("[INFO ] [work] 任务结束 op=4 ok=0", from));
+    ASSERT_EQ(Audiosim(leave), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !Listens("card-in"); }, 10000)) << Shown(ListeningRoutes());
+    SetFaults("");
+    from = program_->LogLines().size();
+    ASSERT_EQ(Audiosim(back), 0);
+    TaskEnds("[INFO ] [work] 任务结束 op=4 ok=1", from);
+  }
+
   // The recovery's route ② failed and the bridge left before another try: route ① still plays
   // the card into a bridge that is gone, which Windows sends to the default output instead.
   void InputRecoveryHalfBuiltThenTheBridgeLeft() {
     Choose(L"card-in", L"线路输入 (High Definition Audio Device)");
     ASSERT_NE(Start(), nullptr);
-    size_t from = program_->LogLines().size();
+    const size_t from = program_->LogLines().size();
     ASSERT_EQ(Audiosim(L"unplug card-in"), 0);
     ASSERT_NO_FATAL_FAILURE(TaskEnds("[INFO ] [work] 任务结束 op=8 ok=1", from));
     const std::vector<std::string> journal = Journal();
     const long targetsSet = std::count_if(journal.begin(), journal.end(), [](const std::string& line) {
       return line.rfind("/SetPlaybackThroughDevice ", 0) == 0;
     });
-    SetFaults("SetPlaybackThroughDevice exit=5 from=" + std::to_string(targetsSet + 2) + "\n");
-    from = program_->LogLines().size();
-    ASSERT_EQ(Audiosim(L"plug card-in"), 0);
-    ASSERT_NO_FATAL_FAILURE(TaskEnds("[INFO ] [work] 任务结束 op=4 ok=0", from));
-    ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
-    ASSERT_TRUE(WaitUntil([&] { return !Listens("card-in"); }, 10000)) << Shown(ListeningRoutes());
-    SetFaults("");
-    from = program_->LogLines().size();
-    ASSERT_EQ(Audiosim(L"plug bridge"), 0);
-    TaskEnds("[INFO ] [work] 任务结束 op=4 ok=1", from);
+    FailedRecoveryThenALeave(L"plug card-in", "SetPlaybackThroughDevice exit=5 from=" + std::to_string(targetsSet + 2) + "\n",
+                             L"unplug bridge", L"plug bridge");
   }
 
   // The phone came back under a new id and the recovery that follows it failed; the input still
@@ -160,16 +169,7 @@ class RouteTruth : public ProgramScenario, public ::testing::WithParamInterface<
   void InputRecoveryFailedThenTheOutputLeft() {
     Choose(L"card-in", L"线路输入 (High Definition Audio Device)");
     ASSERT_NE(Start(), nullptr);
-    SetFaults("SetPlaybackThroughDevice exit=5\n");
-    size_t from = program_->LogLines().size();
-    ASSERT_EQ(Audiosim(L"replug phone"), 0);
-    ASSERT_NO_FATAL_FAILURE(TaskEnds("[INFO ] [work] 任务结束 op=4 ok=0", from));
-    ASSERT_EQ(Audiosim(L"unplug phone"), 0);
-    ASSERT_TRUE(WaitUntil([&] { return !Listens("card-in"); }, 10000)) << Shown(ListeningRoutes());
-    SetFaults("");
-    from = program_->LogLines().size();
-    ASSERT_EQ(Audiosim(L"plug phone"), 0);
-    TaskEnds("[INFO ] [work] 任务结束 op=4 ok=1", from);
+    FailedRecoveryThenALeave(L"replug phone", "SetPlaybackThroughDevice exit=5\n", L"unplug phone", L"plug phone");
   }
 
   void DefaultReclaim() {
