@@ -21,6 +21,7 @@ class Routes : public SimulatedWorldTest {
   void SetUp() override {
     SimulatedWorldTest::SetUp();
     InstallSoundTool();
+    ASSERT_TRUE(WriteBytes(dir / L"journal-times.log", ""));
     cardIn = {L"线路输入", Id(L"card-in")};
     bridgeOut = {L"VARN播放", Id(L"bridge-out")};
     bridgeIn = {L"VARN录制", Id(L"bridge-in")};
@@ -45,16 +46,23 @@ class Routes : public SimulatedWorldTest {
 
   std::vector<std::string> RouteLogLines() const { return LogLinesContaining("] [route] "); }
 
-  // A log line's time of day in milliseconds, and for a tool run the time it started (its
-  // line is written when it ends, with its duration).
+  // A log line's time of day in milliseconds (UTC).
   static long TimeOfLine(const std::string& line) {
     int h = 0, m = 0, s = 0, ms = 0;
     sscanf(line.c_str() + 11, "%d:%d:%d.%d", &h, &m, &s, &ms);
     return ((h * 60L + m) * 60L + s) * 1000L + ms;
   }
-  static long StartOfRun(const std::string& line) {
-    size_t at = line.find("\xE8\x80\x97\xE6\x97\xB6=");  // "耗时="
-    return TimeOfLine(line) - std::stol(line.substr(at + 7));
+  // When each tool run's process was made, as a time of day in ms, from the stand-in's
+  // journal-times.log: the system clock, as the log's stamps are, not a log stamp less the
+  // run's duration, which Wine counts with a tick count that a busy machine advances late and
+  // in coarse steps.
+  std::vector<long> RunStarts() const {
+    std::vector<long> starts;
+    for (const std::string& line : SplitCrLfLines(ReadBytes(dir / L"journal-times.log"))) {
+      const size_t second = line.find(' ') + 1;
+      starts.push_back(static_cast<long>(std::stoull(line.substr(second)) % 86400000ULL));
+    }
+    return starts;
   }
   // Whole log lines, time stamps included, that contain the text.
   std::vector<std::string> TimedLines(const std::string& text) const {
@@ -101,14 +109,16 @@ TEST_F(Routes, ThreeFailedAttemptsGiveUpWithWarningsAndAnError) {
                                     "[WARN ] [route] SetListenRoute 第 3 次未成功(关闭)" + ids,
                                     "[ERROR] [route] SetListenRoute 三次均失败(关闭)" + ids}));
 
-  // Each failure is followed by a longer pause: 250, 500, then 750 ms before giving up. Run
-  // times come from the tick count, which Wine advances in steps of up to 16 ms: the bounds
-  // leave room for that, not for a pause of the wrong length.
+  // Each failure is followed by a longer pause: 250, 500, then 750 ms before giving up. The
+  // total above comes from the tick count, which Wine advances in steps of 16 ms or more: the
+  // bounds leave room for that, not for a pause of the wrong length.
   Lines runs = TimedLines("[tool] SoundVolumeView");
   Lines route = TimedLines("] [route] ");
+  const std::vector<long> starts = RunStarts();
   ASSERT_EQ(runs.size(), 3u);
+  ASSERT_EQ(starts.size(), 3u);
   ASSERT_EQ(route.size(), 4u);
-  long pauses[] = {StartOfRun(runs[1]) - TimeOfLine(route[0]), StartOfRun(runs[2]) - TimeOfLine(route[1]),
+  long pauses[] = {starts[1] - TimeOfLine(route[0]), starts[2] - TimeOfLine(route[1]),
                    TimeOfLine(route[3]) - TimeOfLine(route[2])};
   EXPECT_GE(pauses[0], 220);
   EXPECT_LT(pauses[0], 480);
@@ -132,9 +142,11 @@ TEST_F(Routes, EstablishSwitchesBothRoutesCountTimesAndEndsOn) {
   EXPECT_EQ(log[1].rfind("[INFO ] [route] 建立侦听完成 连接次数=2 耗时=", 0), 0u) << log[1];
   // 200 ms after both routes are on, and again after both are off.
   Lines runs = TimedLines("[tool] SoundVolumeView");
+  const std::vector<long> starts = RunStarts();
   ASSERT_EQ(runs.size(), 10u);
-  EXPECT_GE(StartOfRun(runs[4]) - TimeOfLine(runs[3]), 170);
-  EXPECT_GE(StartOfRun(runs[6]) - TimeOfLine(runs[5]), 170);
+  ASSERT_EQ(starts.size(), 10u);
+  EXPECT_GE(starts[4] - TimeOfLine(runs[3]), 170);
+  EXPECT_GE(starts[6] - TimeOfLine(runs[5]), 170);
 
   // The world shows both routes on, through the right targets.
   audiosim::World world;

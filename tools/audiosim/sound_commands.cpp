@@ -81,8 +81,8 @@ std::uint64_t ProcessCreatedMs() {
 Misbehaviour JournalToolRun(const std::wstring& argumentText, std::uint64_t startedMs) {
   std::wstring journal = SimFile(kJournalName);
   if (!journal.empty()) AppendFileBytes(journal, ToUtf8(argumentText) + "\r\n");
-  // The benchmarks time a repair from a world change to the tool's start. They create this
-  // file; the tests never do, so their simulator folders stay as they were. The second time is
+  // The benchmarks time a repair from a world change to the tool's start, and route_tests the
+  // pauses between runs. They create this file; elsewhere it is never there. The second time is
   // the process's creation, the moment the caller asked for the run: what lies between the two
   // is the cost of starting a process, which under Wine is far above a Windows system's.
   std::wstring times = SimFile(kJournalTimesName);
