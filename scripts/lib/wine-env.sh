@@ -160,10 +160,11 @@ xvfb_stop() {
 # wine_slots_start <count>: the slots of the "wine" resource for one ctest run, made afresh from
 # the warm prefix (which must be configured and its wineserver ended, so that its registry is
 # on disk): build/slots/<i>/prefix whose desktop links to build/slots/<i>/desktop rather than to
-# the Unix home, as Wine makes it (still a link, as Wine's profile folders are), an Xvfb (build/slots/<i>/display) and a keeper per slot, and the
-# resource file for ctest's --resource-spec-file, build/slots/resources.json.
+# the Unix home, as Wine makes it (still a link, as Wine's profile folders are), an Xvfb
+# (build/slots/<i>/display) and a keeper per slot, and the file that lists the slots to ctest
+# as its resources, build/slots/resources.json.
 wine_slots_start() {
-  local count=$1 i dir spec="" desktop copies=""
+  local count=$1 i dir listed="" desktop copies=""
   VARN_SLOT_XVFB_PIDS=""
   rm -rf "$VARN_BUILD_DIR/slots" && mkdir -p "$VARN_BUILD_DIR/slots" || return 1
   for i in $(seq 0 $((count - 1))); do
@@ -182,9 +183,9 @@ wine_slots_start() {
     echo "$VARN_XVFB_DISPLAY" >"$dir/display"
     WINEPREFIX="$dir/prefix" DISPLAY=$VARN_XVFB_DISPLAY wine "$VARN_BUILD_DIR/sim/wine_keeper.exe" 3600 \
       </dev/null >/dev/null 2>&1 &
-    spec="$spec${spec:+,}{\"id\":\"$i\",\"slots\":1}"
+    listed="$listed${listed:+,}{\"id\":\"$i\",\"slots\":1}"
   done
-  echo "{\"version\":{\"major\":1,\"minor\":0},\"local\":[{\"wine\":[$spec]}]}" >"$VARN_BUILD_DIR/slots/resources.json"
+  echo "{\"version\":{\"major\":1,\"minor\":0},\"local\":[{\"wine\":[$listed]}]}" >"$VARN_BUILD_DIR/slots/resources.json"
 }
 
 # Ends every Wine process of every slot, then the slots' Xvfb servers.
