@@ -45,6 +45,7 @@ struct WatchRun {
   std::vector<DeviceIdentity> capture;
   std::vector<DeviceIdentity> render;
   bool bridgeNow = false;
+  RouteLedger held;  // read once per run
   std::wstring chosenInput;
   std::wstring chosenOutput;
 };
@@ -188,7 +189,7 @@ bool AnyBridgeEndpointDisabled() {
 
 // The routes the ledger holds run on bridge endpoints other than the listed ones.
 bool BridgeMoved(const WatchRun& run) {
-  const RouteLedger held = ReadRouteLedger();
+  const RouteLedger& held = run.held;
   const std::optional<DeviceIdentity> capture = FindBridge(run.capture);
   const std::optional<DeviceIdentity> render = FindBridge(run.render);
   return (!held.bridgeCapture.id.empty() && capture && held.bridgeCapture.id != capture->id) ||
@@ -330,9 +331,9 @@ void ActOnDecision(const WatchRun& run, const WatchDecision& decision) {
 void EvaluateDeviceState() {
   WatchRun run = ScanEndpoints();
   FollowListChanges(run);
-  const RouteLedger held = ReadRouteLedger();
-  run.chosenInput = RecogniseRoutedEndpoint(kChosenInput, held.input, run.capture, loggedMove[0]);
-  run.chosenOutput = RecogniseRoutedEndpoint(kChosenOutput, held.output, run.render, loggedMove[1]);
+  run.held = ReadRouteLedger();
+  run.chosenInput = RecogniseRoutedEndpoint(kChosenInput, run.held.input, run.capture, loggedMove[0]);
+  run.chosenOutput = RecogniseRoutedEndpoint(kChosenOutput, run.held.output, run.render, loggedMove[1]);
   // A task is changing the routes: whatever this run saw may be its doing. The next idle run
   // decides on what it finds then.
   if (IsWorkerBusy()) return;

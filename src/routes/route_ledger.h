@@ -41,9 +41,9 @@ struct HeldRoute {
 // The held routes that must stop listening before `next` is built: the old input's when the
 // input changes or route ① gets another target, and the old bridge capture's when the bridge
 // capture changes or route ② gets another target (Windows plays a re-targeted route only once
-// it restarts, and a connect that fails to re-target would leave it playing into the old one). Empty ids in
-// `held` mean "not known to listen"; a held bridge capture that is unknown while its target is
-// known is taken to be the bridge capture of `next`.
+// it restarts, and a connect that fails to re-target would leave it playing into the old one).
+// Empty ids in `held` mean "not known to listen"; a held bridge capture that is unknown while
+// its target is known is taken to be the bridge capture of `next`.
 std::vector<HeldRoute> StaleRoutes(const RouteLedger& held, const RouteLedger& next);
 
 }  // namespace varn
