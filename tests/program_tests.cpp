@@ -93,17 +93,20 @@ TEST_F(Program, StartWritesTheBannerAndTheTrayExitEndsWithCodeZero) {
   EXPECT_TRUE(program.Running());
   EXPECT_TRUE(TrayIconExists(window));
 
-  // The status text the user last saw is the one the exit line reports.
+  // Wine's shell drops the icons of a destroyed window by itself, so only a look from inside
+  // shows whether the program removed its icon while it still ran.
+  DestructionProbe probe(program, window);
+  ASSERT_TRUE(probe.Attached());
+
+  // The status text the user last saw is the one the exit line reports. The start-up work sets
+  // it when it ends, so it is read after that and just before the exit.
+  ASSERT_TRUE(WaitUntil([&] { return IndexOfPrefix(program.LogLines(), "[INFO ] [app] 操作完成 [启动准备工作]") !=
+                                     std::string::npos; }, 20000));
   std::wstring shownStatus;
   for (const ChildControl& control : ReadChildControls(window)) {
     if (control.id == 105) shownStatus = control.text;
   }
   EXPECT_FALSE(shownStatus.empty());
-
-  // Wine's shell drops the icons of a destroyed window by itself, so only a look from inside
-  // shows whether the program removed its icon while it still ran.
-  DestructionProbe probe(program, window);
-  ASSERT_TRUE(probe.Attached());
   ExitThroughTray(program);
   EXPECT_EQ(probe.TrayIconAtDestruction(), "gone") << "the window's destruction removes the icon";
   EXPECT_FALSE(TrayIconExists(window)) << "the icon goes with the program";
