@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "routes/autostart.h"
 #include "routes/tool_runner.h"
 #include "schtasks_files.h"
+#include "support/patterns.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -132,10 +132,11 @@ std::wstring WindowsTemp() {
 
 // The definition file named on the create line, and whether it is in the Windows folder's Temp.
 std::wstring DefinitionPathOf(const std::string& createLine) {
-  static const std::regex create(
-      "schtasks\\.exe /Create /F /TN \"VARN Audio Bridge Startup\" /XML \"([^\"]+\\.xml)\"");
-  std::smatch match;
-  if (!std::regex_match(createLine, match, create)) return std::wstring();
+  std::vector<std::string> match;
+  if (!WholeMatch(createLine, "schtasks\\.exe /Create /F /TN \"VARN Audio Bridge Startup\" /XML \"([^\"]+\\.xml)\"",
+                  &match)) {
+    return std::wstring();
+  }
   std::string path = match[1];
   return std::wstring(path.begin(), path.end());
 }
@@ -171,10 +172,10 @@ TEST_F(Autostart, CreateHandsOverADefinitionFileThatLivesOnlyForTheCall) {
     EXPECT_NE(xml.find(expected), std::wstring::npos) << Utf8(expected);
   }
   // The trigger's user and the principal: the same, this process's user.
-  std::wsmatch users;
-  std::wregex twoUsers(L"<UserId>(S-1-[0-9-]+)</UserId>[\\s\\S]*<UserId>(S-1-[0-9-]+)</UserId>");
-  ASSERT_TRUE(std::regex_search(xml, users, twoUsers)) << Utf8(xml);
-  EXPECT_EQ(Utf8(users[1].str()), Utf8(users[2].str()));
+  std::vector<std::wstring> users;
+  ASSERT_TRUE(Search(xml, L"<UserId>(S-1-[0-9-]+)</UserId>[\\s\\S]*<UserId>(S-1-[0-9-]+)</UserId>", &users))
+      << Utf8(xml);
+  EXPECT_EQ(Utf8(users[1]), Utf8(users[2]));
 
   // A refused create leaves no file behind either.
   SetFaults("Create exit=1\n");

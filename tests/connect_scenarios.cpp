@@ -8,7 +8,6 @@
 
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 

@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 

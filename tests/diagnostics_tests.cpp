@@ -5,7 +5,6 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "diagnostics/version.h"
 #include "log/log.h"
 #include "settings/settings.h"
+#include "support/patterns.h"
 #include "support/sim_fixture.h"
 
 using namespace testing_support;
@@ -56,9 +56,9 @@ TEST_F(Snapshot, ListsEveryFactInOrderWithTheEndpointMarks) {
 
   std::wstring text;
   for (const std::wstring& line : varn::BuildSnapshot(input, L"C:\\VARN\\VARNListenFix.exe")) text += line + L"\n";
-  text = std::regex_replace(text, std::wregex(LR"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\n)"), L"T\n");
-  text = std::regex_replace(text, std::wregex(L"当前用户: [^(\n][^\n]*\n"), L"当前用户: U\n");
-  text = std::regex_replace(text, std::wregex(L"」存在: (是|否)\n"), L"」存在: ?\n");
+  text = ReplaceAll(text, LR"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\n)", L"T\n");
+  text = ReplaceAll(text, L"当前用户: [^(\n][^\n]*\n", L"当前用户: U\n");
+  text = ReplaceAll(text, L"」存在: (是|否)\n", L"」存在: ?\n");
   const Lines expected = {
       L"VARN USB Audio 桥接器 —— 诊断环境快照", L"生成时间: T", L"程序版本: 7.3 (7.3.0.0)",
       L"程序路径: C:\\VARN\\VARNListenFix.exe", L"启动方式: 开机自启（--startup，静默隐藏）",

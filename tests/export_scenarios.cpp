@@ -8,10 +8,10 @@
 #include <shlobj.h>
 
 #include <optional>
-#include <regex>
 #include <set>
 #include <string>
 
+#include "support/patterns.h"
 #include "support/program_scenario.h"
 
 using namespace testing_support;
@@ -84,7 +84,7 @@ TEST_F(DiagnosticsExport, JoinsTheLogsOldestFirstWithTheSnapshotAndRefusesWhileB
   ASSERT_TRUE(ExportWhenIdle());
   ASSERT_TRUE(WaitUntil([&] { return ExportFiles().size() > before_.size(); }, 30000));
   const std::wstring name = *std::prev(ExportFiles().end());
-  EXPECT_TRUE(std::regex_match(Utf8(name), std::regex("VARN日志-\\d{8}-\\d{6}\\.txt")));
+  EXPECT_TRUE(WholeMatch(Utf8(name), "VARN日志-\\d{8}-\\d{6}\\.txt"));
   EXPECT_TRUE(WaitUntil([&] { return Status() == L"诊断日志已导出到桌面：" + name; }, 10000));
   EXPECT_TRUE(WaitUntil([&] {
     return ShellShowsBalloon(L"已保存到桌面文件「" + name + L"」（合并了 3 份日志），把这个文件发回来即可。");
@@ -92,8 +92,8 @@ TEST_F(DiagnosticsExport, JoinsTheLogsOldestFirstWithTheSnapshotAndRefusesWhileB
 
   const std::string bytes = ReadBytes(Desktop() + L"\\" + name);
   EXPECT_EQ(bytes.rfind(kBom), 0u) << "one mark, at the start";
-  EXPECT_FALSE(std::regex_search(bytes, std::regex("[^\r]\n|\r[^\n]"))) << "a line end other than CR LF";
-  const std::string text = std::regex_replace(bytes, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"), "T");
+  EXPECT_FALSE(Search(bytes, "[^\r]\n|\r[^\n]")) << "a line end other than CR LF";
+  const std::string text = ReplaceAll(bytes, R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)", "T");
   const std::string head = kBom + "VARN USB Audio 桥接器 —— 诊断日志（导出文件）\r\n导出时间: T\r\n"
       "程序版本: 7.3 (7.3.0.0)\r\n程序路径: " + Utf8(program_->ProgramPath()) + "\r\n日志位置: " + Utf8(AppDir()) +
       "\r\n包含日志: 3 份，按时间从旧到新拼接；末尾附一份当前环境快照\r\n\r\n"
@@ -109,12 +109,12 @@ TEST_F(DiagnosticsExport, JoinsTheLogsOldestFirstWithTheSnapshotAndRefusesWhileB
   const bool ownTool = GetEnvironmentVariableW(L"VARN_SOUND_TOOL", nullptr, 0) > 0;
   const std::string check = ownTool ? "退出码: 0\r\nwindows: [^\r]+\r\npolicy interface: [^\r]+\r\n([^\r]+\r\n){3,}"
                                     : "退出码: 2\r\n";
-  const std::regex tail("T\\.\\d{3} \\[[A-Z ]{5}\\] \\[[a-z]+\\] [^\r]*\r\n"
+  const std::string tail("T\\.\\d{3} \\[[A-Z ]{5}\\] \\[[a-z]+\\] [^\r]*\r\n"
                         "\r\n\r\n==================== 环境快照 T ====================\r\n"
                         "VARN USB Audio 桥接器 —— 诊断环境快照\r\n([^\r]+\r\n){40,}"
                         "==================== 环境快照结束 ====================\r\n"
                         "\r\n==================== \\[声音工具自检\\] ====================\r\n" + check + "$");
-  EXPECT_TRUE(std::regex_search(text, tail)) << text.substr(text.size() > 3000 ? text.size() - 3000 : 0);
+  EXPECT_TRUE(Search(text, tail)) << text.substr(text.size() > 3000 ? text.size() - 3000 : 0);
   ExitThroughTrayWithACleanLog();
 }
 
@@ -155,7 +155,7 @@ TEST_F(DiagnosticsExport, TakesTheNextFreeNameAndReportsADesktopThatCannotTakeTh
   for (const std::wstring& name : ExportFiles()) {
     if (before.count(name) == 0) made = name;
   }
-  EXPECT_TRUE(std::regex_match(Utf8(made), std::regex("VARN日志-\\d{8}-\\d{6}-2\\.txt"))) << Utf8(made);
+  EXPECT_TRUE(WholeMatch(Utf8(made), "VARN日志-\\d{8}-\\d{6}-2\\.txt")) << Utf8(made);
   EXPECT_TRUE(WaitUntil([&] { return Status() == L"诊断日志已导出到桌面：" + made; }, 10000)) << Utf8(Status());
   EXPECT_EQ(ReadBytes(Desktop() + L"\\" + made).rfind(kBom, 0), 0u);
 

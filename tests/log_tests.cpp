@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "log/log.h"
+#include "support/patterns.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -15,8 +15,8 @@ using namespace testing_support;
 namespace {
 
 // The prefix of one record: date, time with milliseconds, level, tag. The message follows it.
-const std::regex kPrefix(
-    R"(^(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})\.(\d{3}) \[(TRACE|INFO |WARN |ERROR)\] \[([^\]]*)\] )");
+const char kPrefix[] =
+    R"(^(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})\.(\d{3}) \[(TRACE|INFO |WARN |ERROR)\] \[([^\]]*)\] )";
 
 struct Record {
   std::string level, tag, message;
@@ -25,13 +25,12 @@ struct Record {
 std::vector<Record> ParseRecords(const std::string& bytes) {
   std::vector<Record> records;
   for (const std::string& line : SplitCrLfLines(bytes)) {
-    std::smatch m;
-    if (!std::regex_search(line.cbegin(), line.cend(), m, kPrefix,
-                           std::regex_constants::match_continuous)) {
+    std::vector<std::string> m;
+    if (!SearchAtStart(line, kPrefix, &m)) {
       ADD_FAILURE() << "malformed log line: " << line.substr(0, 200);
       continue;
     }
-    records.push_back({m[8], m[9], line.substr(static_cast<size_t>(m.length(0)))});
+    records.push_back({m[8], m[9], line.substr(m[0].size())});
   }
   return records;
 }
