@@ -176,6 +176,15 @@ wine_copy_prefix() {
 # (build/slots/<i>/display) and a keeper per slot, and the file that lists the slots to ctest
 # as its resources, build/slots/resources.json.
 wine_slots_start() {
+  # xvfb_launch sets VARN_XVFB_PID to each slot's server; the caller's own is the one that
+  # xvfb_stop must end, made or not.
+  local own_xvfb=${VARN_XVFB_PID:-} made=0
+  wine_slots_make "$1" || made=1
+  VARN_XVFB_PID=$own_xvfb
+  return $made
+}
+
+wine_slots_make() {
   local count=$1 i dir listed="" desktop copies=""
   VARN_SLOT_XVFB_PIDS=""
   rm -rf "$VARN_BUILD_DIR/slots" && mkdir -p "$VARN_BUILD_DIR/slots" || return 1
