@@ -1,29 +1,19 @@
-# The Debian packages the build and the tests need, installed when missing. Of the mingw-w64
-# toolchains only the one the toolchain file names: 64-bit, posix threads (the whole mingw-w64
-# set adds the 32-bit and win32-thread compilers, three times as much to fetch and unpack on a
-# new machine). Debian's Wine leaves its own fonts to fonts-wine; without its Marlett the
-# caption buttons draw as the letters "0 1 r". A CJK font draws the Chinese texts.
-VARN_BUILD_PACKAGES=(g++-mingw-w64-x86-64-posix googletest cmake ninja-build)
-VARN_WINE_PACKAGES=(wine wine64 xvfb fonts-wqy-microhei fonts-wine)
-
-varn_install_deps() {  # varn_install_deps [more packages]: all of them
-  varn_install_packages "${VARN_BUILD_PACKAGES[@]}" "${VARN_WINE_PACKAGES[@]}" "$@"
-}
-
-varn_install_packages() {  # varn_install_packages <package>...: those that are missing
+# Installs the Debian packages the build and the tests need, only those that are missing.
+# Of the mingw-w64 toolchains only the one the toolchain file names: 64-bit, posix threads (the
+# whole mingw-w64 set adds the 32-bit and win32-thread compilers, three times as much to fetch
+# and unpack on a new machine). Debian's Wine leaves its own fonts to fonts-wine; without its
+# Marlett the caption buttons draw as the letters "0 1 r". A CJK font draws the Chinese texts.
+varn_install_deps() {
+  local wanted=(g++-mingw-w64-x86-64-posix wine wine64 xvfb googletest cmake ninja-build fonts-wqy-microhei fonts-wine "$@")
   local missing=() p
-  for p in "$@"; do
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "installing: ${missing[*]}"
   local sudo=""
   [ "$(id -u)" -eq 0 ] || sudo=sudo
-  # Once per run: a second call (scripts/test makes two) uses the lists the first fetched.
-  if [ -z "${VARN_APT_UPDATED:-}" ]; then
-    $sudo apt-get update -q >/dev/null || return 1
-    export VARN_APT_UPDATED=1
-  fi
+  $sudo apt-get update -q >/dev/null || return 1
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null || return 1
 }
 
