@@ -150,13 +150,23 @@ void PublishOutcome(WorkerOutcome&& outcome, unsigned generation) {
   state.busy = false;
 }
 
+// Milliseconds on the performance counter: the tick count moves in 16 ms steps, and under Wine
+// it can fall behind by a tenth of a second on a busy machine (a 150 ms task read as 46 ms).
+ULONGLONG NowMs() {
+  LARGE_INTEGER frequency, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&now);
+  return static_cast<ULONGLONG>(now.QuadPart / frequency.QuadPart * 1000 +
+                                now.QuadPart % frequency.QuadPart * 1000 / frequency.QuadPart);
+}
+
 void RunTask(TakenTask& taken, unsigned generation) {
-  ULONGLONG started = GetTickCount64();
+  ULONGLONG started = NowMs();
   const wchar_t* shownName = taken.name.empty() ? kUnnamedTask : taken.name.c_str();
   if (taken.log) LogInfo(kWorkTag, std::wstring(L"任务开始 [") + shownName + L"]");
   WorkerOutcome outcome = CallTask(taken, shownName);
   if (taken.log) {
-    unsigned long long elapsed = GetTickCount64() - started;
+    unsigned long long elapsed = NowMs() - started;
     int listen = outcome.listenKnown ? (outcome.listening ? 1 : 0) : -1;
     const wchar_t* status = outcome.statusText.empty() ? L"(无)" : outcome.statusText.c_str();
     LogInfo(kWorkTag, FormatText(L"任务结束 op=%d ok=%d 耗时=%llums listen=%d 状态=%s",
