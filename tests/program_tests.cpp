@@ -7,7 +7,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-
 #include "settings/settings.h"
 #include "support/patterns.h"
 #include "support/program.h"
