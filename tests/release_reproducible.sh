@@ -22,8 +22,7 @@ program_a="$work/a/build/VARNListenFix.exe" tree_program="" tree_tool=""
 if [ -n "${VARN_BUILD_DIR:-}" ]; then
   tree_program="$VARN_BUILD_DIR/VARNListenFix.exe"
   tree_tool=$(release_tool_path "$VARN_BUILD_DIR")
-  if [ -f "$tree_program" ] && [ -f "$tree_tool" ] &&
-     [ "$(release_pe_stamp "$tree_program")" = "$epoch" ] && [ "$(release_pe_stamp "$tree_tool")" = "$epoch" ]; then
+  if release_stamped "$tree_program" "$epoch" && release_stamped "$tree_tool" "$epoch"; then
     program_a=$tree_program
   fi
 fi

@@ -34,10 +34,8 @@ varn_build() {
   source "$src/scripts/lib/release.sh"
   if epoch=$(release_epoch "$src" 2>/dev/null); then
     for exe in "$VARN_BUILD_DIR/VARNListenFix.exe" "$VARN_BUILD_DIR/tool/SoundVolumeView.exe"; do
-      [ -f "$exe" ] && [ "$(release_pe_stamp "$exe" 2>/dev/null)" != "$epoch" ] && rm -f "$exe"
+      release_stamped "$exe" "$epoch" || rm -f "$exe"
     done
-    SOURCE_DATE_EPOCH=$epoch cmake --build "$VARN_BUILD_DIR" -j 2
-  else
-    cmake --build "$VARN_BUILD_DIR" -j 2
   fi
+  env ${epoch:+SOURCE_DATE_EPOCH=$epoch} cmake --build "$VARN_BUILD_DIR" -j 2
 }

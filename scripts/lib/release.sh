@@ -52,6 +52,11 @@ release_build() {  # release_build <source dir> <build dir>
   cmake --build "$build" -j 2 --target "${targets[@]}"
 }
 
+# Whether <exe> exists and carries <epoch> as its PE time stamp.
+release_stamped() {  # release_stamped <exe> <epoch>
+  [ -f "$1" ] && [ "$(release_pe_stamp "$1" 2>/dev/null)" = "$2" ]
+}
+
 # The PE header's TimeDateStamp of an exe, as seconds since 1970.
 release_pe_stamp() {  # release_pe_stamp <exe>
   python3 - "$1" <<'PY'
