@@ -128,19 +128,20 @@ wine_stop() {
   wineserver -w >/dev/null 2>&1
 }
 
-# Starts a private Xvfb on a free display: VARN_XVFB_DISPLAY and VARN_XVFB_PID.
+# Starts a private Xvfb on a free display: VARN_XVFB_DISPLAY and VARN_XVFB_LAUNCHED (its pid).
+# xvfb_start keeps that pid as the one xvfb_stop ends; the slots keep theirs in a list.
 xvfb_launch() {
   local n i
   for n in $(seq 90 190); do
     [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-    VARN_XVFB_PID=$!
+    VARN_XVFB_LAUNCHED=$!
     for i in $(seq 1 50); do
       [ -e "/tmp/.X11-unix/X$n" ] && { VARN_XVFB_DISPLAY=":$n"; return 0; }
-      kill -0 "$VARN_XVFB_PID" 2>/dev/null || break
+      kill -0 "$VARN_XVFB_LAUNCHED" 2>/dev/null || break
       sleep 0.1
     done
-    kill "$VARN_XVFB_PID" 2>/dev/null
+    kill "$VARN_XVFB_LAUNCHED" 2>/dev/null
   done
   echo "could not start Xvfb" >&2
   return 1
@@ -149,6 +150,7 @@ xvfb_launch() {
 # Starts a private Xvfb on a free display and exports DISPLAY.
 xvfb_start() {
   xvfb_launch || return 1
+  VARN_XVFB_PID=$VARN_XVFB_LAUNCHED
   export DISPLAY=$VARN_XVFB_DISPLAY
 }
 
@@ -176,15 +178,6 @@ wine_copy_prefix() {
 # (build/slots/<i>/display) and a keeper per slot, and the file that lists the slots to ctest
 # as its resources, build/slots/resources.json.
 wine_slots_start() {
-  # xvfb_launch sets VARN_XVFB_PID to each slot's server; the caller's own is the one that
-  # xvfb_stop must end, made or not.
-  local own_xvfb=${VARN_XVFB_PID:-} made=0
-  wine_slots_make "$1" || made=1
-  VARN_XVFB_PID=$own_xvfb
-  return $made
-}
-
-wine_slots_make() {
   local count=$1 i dir listed="" desktop copies=""
   VARN_SLOT_XVFB_PIDS=""
   rm -rf "$VARN_BUILD_DIR/slots" && mkdir -p "$VARN_BUILD_DIR/slots" || return 1
@@ -204,7 +197,7 @@ wine_slots_make() {
     desktop="$dir/prefix/drive_c/users/$(id -un)/Desktop"
     if [ -L "$desktop" ]; then rm -f "$desktop" && mkdir "$dir/desktop" && ln -s "$dir/desktop" "$desktop" || return 1; fi
     xvfb_launch || return 1
-    VARN_SLOT_XVFB_PIDS="$VARN_SLOT_XVFB_PIDS $VARN_XVFB_PID"
+    VARN_SLOT_XVFB_PIDS="$VARN_SLOT_XVFB_PIDS $VARN_XVFB_LAUNCHED"
     echo "$VARN_XVFB_DISPLAY" >"$dir/display"
     WINEPREFIX="$dir/prefix" DISPLAY=$VARN_XVFB_DISPLAY wine "$VARN_BUILD_DIR/sim/wine_keeper.exe" 3600 \
       </dev/null >/dev/null 2>&1 &
