@@ -446,7 +446,7 @@ TEST_F(SimulatedAudio, ReadsNeverSeeATornWorld) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION writer{};
-  ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+  ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS,
                              nullptr, nullptr, &startup, &writer));
   int reads = 0, changes = 0;
   float last = 1.0f;

@@ -240,7 +240,9 @@ int RunProgram(const std::wstring& exe, const std::wstring& arguments, DWORD lim
   startup.hStdError = out;
   std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
   PROCESS_INFORMATION process{};
-  BOOL started = StartTestProcess(nullptr, commandLine, TRUE, CREATE_NO_WINDOW, nullptr, startup, process);
+  // Detached: the output goes to the file, and a console program given no console at all
+  // starts without a console host process beside it (under Wine a second process per run).
+  BOOL started = StartTestProcess(nullptr, commandLine, TRUE, DETACHED_PROCESS, nullptr, startup, process);
   const DWORD startError = started ? 0 : GetLastError();
   CloseHandle(out);
   if (!started) {
