@@ -28,8 +28,8 @@ TEST(TrayRecord, IconRecordUsesTheRealStructureSizeAndTheTitleTip) {
   EXPECT_NE(record.cbSize, 956u) << "956 is the 32-bit size only";
   EXPECT_EQ(record.hWnd, window);
   EXPECT_EQ(record.uID, 1u);
-  EXPECT_EQ(record.uFlags, 0x87u);
-  EXPECT_EQ(record.uCallbackMessage, 0x8001u);
+  EXPECT_EQ(record.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP));
+  EXPECT_EQ(record.uCallbackMessage, varn::WM_APP_TRAY);
   EXPECT_STREQ(record.szTip, L"泽沃尼亚音频无损转换器桥接软件 V7.3");
   EXPECT_STREQ(record.szInfo, L"") << "everything else starts at zero";
   EXPECT_EQ(record.dwInfoFlags, 0u);
@@ -47,11 +47,11 @@ TEST(TrayRecord, BalloonTextsAreCutAtTheirLimits) {
     varn::FillTrayIconRecord(record, nullptr, nullptr);
     std::wstring title(c.titleLength, L'题');
     std::wstring text(c.textLength, L'文');
-    varn::FillBalloonFields(record, title, text, 2);
+    varn::FillBalloonFields(record, title, text, varn::NoticeIcon::Warning);
     EXPECT_EQ(std::wstring(record.szInfoTitle), title.substr(0, c.titleKept)) << c.titleLength;
     EXPECT_EQ(std::wstring(record.szInfo), text.substr(0, c.textKept)) << c.textLength;
-    EXPECT_EQ(record.uFlags, 0x94u);
-    EXPECT_EQ(record.dwInfoFlags, 2u);
+    EXPECT_EQ(record.uFlags, static_cast<UINT>(NIF_TIP | NIF_INFO | NIF_SHOWTIP));
+    EXPECT_EQ(record.dwInfoFlags, static_cast<DWORD>(NIIF_WARNING));
     EXPECT_STREQ(record.szTip, L"泽沃尼亚音频无损转换器桥接软件 V7.3") << "the tip stays the title";
   }
 }
@@ -70,7 +70,7 @@ TEST(TrayBalloon, DroppedWithoutAnIconAndShownAgainOnAnIconTheShellLost) {
   varn::windowState.mainWindow = window;
 
   // Before the icon exists a balloon is dropped; it does not make an icon appear.
-  varn::ShowTrayBalloon(L"连接", L"还没有图标", 1);
+  varn::ShowTrayBalloon(L"连接", L"还没有图标", varn::NoticeIcon::Information);
   EXPECT_FALSE(TrayIconExists(window));
 
   // The shell forgets the icon (Explorer restarted, no "TaskbarCreated" yet): the next balloon
@@ -83,7 +83,7 @@ TEST(TrayBalloon, DroppedWithoutAnIconAndShownAgainOnAnIconTheShellLost) {
   lost.uID = 1;
   ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &lost));
   const std::wstring text = L"图标丢失之后 " + std::to_wstring(GetCurrentProcessId());
-  varn::ShowTrayBalloon(L"连接", text, 2);
+  varn::ShowTrayBalloon(L"连接", text, varn::NoticeIcon::Warning);
   EXPECT_TRUE(TrayIconExists(window)) << "the icon is back";
   // The shell draws a balloon 2 s after it was asked, later when another one is still shown.
   EXPECT_TRUE(WaitUntil([&] { return ShellShowsBalloon(text); }, 20000)) << "the balloon is shown";

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/path.h"
-#include "routes/autostart.h"
-#include "routes/tool_runner.h"
+#include "base/path.h"
+#include "autostart/autostart.h"
+#include "tool_runner/tool_runner.h"
 #include "schtasks_files.h"
 #include "support/patterns.h"
 #include "support/test_support.h"

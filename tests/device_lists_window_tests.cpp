@@ -29,11 +29,11 @@ constexpr wchar_t kMicName[] = L"麦克风 (USB Mic)";
 struct Balloon {
   std::wstring title;
   std::wstring text;
-  int iconKind;
+  varn::NoticeIcon icon;
 };
 std::vector<Balloon> balloons;
-void RecordBalloon(const std::wstring& title, const std::wstring& text, int iconKind) {
-  balloons.push_back({title, text, iconKind});
+void RecordBalloon(const std::wstring& title, const std::wstring& text, varn::NoticeIcon icon) {
+  balloons.push_back({title, text, icon});
 }
 
 audiosim::Endpoint MakeCaptureEndpoint(const wchar_t* id, const wchar_t* alias, const wchar_t* name) {
@@ -233,7 +233,7 @@ TEST_F(DeviceListsOnWindow, MutedInputNoticedOncePerMuteEpisode) {
   ASSERT_FALSE(balloons.empty());
   EXPECT_EQ(Utf8(balloons[0].title), "声卡输入已静音");
   EXPECT_EQ(Utf8(balloons[0].text), "检测到当前声卡输入通道已静音，请在系统声音设置中手动解除静音。");
-  EXPECT_EQ(balloons[0].iconKind, 2);
+  EXPECT_EQ(balloons[0].icon, varn::NoticeIcon::Warning);
 }
 
 TEST_F(DeviceListsOnWindow, RefillKeepsThePickNotTheStoredChoice) {

@@ -83,7 +83,7 @@ TEST_F(RouteTasks, ConnectClosesTheStaleRouteBuildsBothAndRemembersTheEndpoints)
   EXPECT_TRUE(outcome.errorText.empty());
   EXPECT_EQ(outcome.balloonTitle, L"已连接");
   EXPECT_EQ(outcome.balloonText, L"两条路由已建立");
-  EXPECT_EQ(outcome.balloonIcon, 1);
+  EXPECT_EQ(outcome.balloonIcon, varn::NoticeIcon::Information);
   EXPECT_EQ(LogLinesContaining("[work] 进度: ").size(), 1u);
   EXPECT_EQ(varn::ReadSettingString(varn::kLastCaptureResolvedValue), cardIn.id);
   EXPECT_EQ(varn::ReadSettingString(varn::kLastRenderResolvedValue), phoneOut.id);
@@ -146,7 +146,7 @@ TEST_F(RouteTasks, ConnectWhoseFollowedDefaultStaysTheBridgeIsNotUsable) {
   EXPECT_EQ(outcome.errorText,
             L"建立侦听未成功。请检查 声卡输入[线路输入] 和 手机输出[手机输出] 是否在线，以及辅助程序（SoundVolumeView.exe）是否完整。");
   EXPECT_EQ(outcome.balloonTitle, L"连接失败");
-  EXPECT_EQ(outcome.balloonIcon, 2);
+  EXPECT_EQ(outcome.balloonIcon, varn::NoticeIcon::Warning);
   EXPECT_TRUE(LogLinesContaining("进度: ").empty()) << "no progress for an unusable request";
   for (const std::string& line : Journal()) {
     EXPECT_EQ(line.rfind("/Disable ", 0), 0u) << "only the reclaim's attempts ran: " << line;
@@ -167,7 +167,7 @@ TEST_F(RouteTasks, ReclaimAndReconnectListensOnceAndRecordsTheRoutes) {
   EXPECT_EQ(outcome.statusText, L"默认设备已恢复，音频路由已重新侦听 1 次。");
   EXPECT_EQ(outcome.balloonTitle, L"已恢复系统默认设备和侦听");
   EXPECT_EQ(outcome.balloonText, L"VARN 已重新侦听 1 次并保持连接。");
-  EXPECT_EQ(outcome.balloonIcon, 1);
+  EXPECT_EQ(outcome.balloonIcon, varn::NoticeIcon::Information);
   EXPECT_EQ(varn::ReadSettingString(varn::kLastCaptureResolvedValue), cardIn.id) << "the default taken back";
   EXPECT_EQ(varn::ReadSettingString(varn::kLastRenderResolvedValue), phoneOut.id);
   EXPECT_EQ(varn::ReadSettingString(varn::kLastBridgeCaptureResolvedValue), bridgeIn.id) << "the whole ledger";
@@ -185,7 +185,7 @@ TEST_F(RouteTasks, ReclaimAndReconnectListensOnceAndRecordsTheRoutes) {
   EXPECT_EQ(outcome.statusText, L"默认设备已恢复，但重新侦听失败，请点击立即连接。");
   EXPECT_EQ(outcome.balloonTitle, L"系统默认设备已恢复");
   EXPECT_EQ(outcome.balloonText, L"重新侦听未成功，请点击立即连接。");
-  EXPECT_EQ(outcome.balloonIcon, 2);
+  EXPECT_EQ(outcome.balloonIcon, varn::NoticeIcon::Warning);
   EXPECT_NE(LogLinesContaining("默认设备夺回重连结束").back().find("夺回成功=1 端点就绪=0 重连成功=0"), std::string::npos);
 
   // All endpoints are back (the bridge render was left disabled by that reclaim), but the
@@ -253,7 +253,7 @@ TEST_F(RouteTasks, RepeatedStopWarnsByBalloonEvenOnSuccess) {
   EXPECT_EQ(outcome.statusText, L"已关闭");
   EXPECT_EQ(outcome.balloonTitle, L"声卡输入已断开");
   EXPECT_EQ(outcome.balloonText, L"已停止侦听");
-  EXPECT_EQ(outcome.balloonIcon, 2);
+  EXPECT_EQ(outcome.balloonIcon, varn::NoticeIcon::Warning);
   EXPECT_EQ(Journal().size(), 3u);
 
   // A tool that hangs: the run is killed at its limit and the body still returns its outcome.
@@ -265,7 +265,7 @@ TEST_F(RouteTasks, RepeatedStopWarnsByBalloonEvenOnSuccess) {
   EXPECT_FALSE(outcome.listenKnown);
   EXPECT_EQ(outcome.statusText, L"未能关闭");
   EXPECT_EQ(outcome.balloonText, L"停止侦听失败");
-  EXPECT_EQ(outcome.balloonIcon, 2);
+  EXPECT_EQ(outcome.balloonIcon, varn::NoticeIcon::Warning);
   EXPECT_GE(took, 10000u);
   EXPECT_LT(took, 13000u);
 }

@@ -7,7 +7,7 @@
 #include "audio/endpoints.h"
 #include "log/log.h"
 #include "routes/listen_routes.h"
-#include "routes/tool_runner.h"
+#include "tool_runner/tool_runner.h"
 #include "support/sim_fixture.h"
 #include "world.h"
 

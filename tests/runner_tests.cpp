@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "log/log.h"
-#include "routes/tool_runner.h"
+#include "tool_runner/tool_runner.h"
 #include "support/test_support.h"
 #include "world.h"
 

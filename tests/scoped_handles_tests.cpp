@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "log/scoped_handles.h"
+#include "base/scoped_handles.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "log/scoped_lock.h"
-#include "log/text.h"
+#include "base/scoped_lock.h"
+#include "base/text.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "audio/volume.h"
 #include "log/log.h"
-#include "log/text.h"
+#include "base/text.h"
 #include "support/sim_fixture.h"
 #include "world.h"
 

@@ -187,7 +187,7 @@ TEST_F(Worker, LatestOutcomeAndProgressWinAndTravelWhole) {
   }, false, L"音量守护"));
   ASSERT_EQ(WaitForSingleObject(started, 5000), WAIT_OBJECT_0);
   ASSERT_TRUE(PumpUntil([] { return donePosts == 1 && progressPosts == 3; }, 5000));
-  WorkerOutcome full{2, true, true, L"状态", L"错误", false, true, true, true, L"标题", L"气球", 2, L"通知", true, true};
+  WorkerOutcome full{2, true, true, L"状态", L"错误", false, true, true, true, L"标题", L"气球", varn::NoticeIcon::Warning, L"通知", true, true};
   WorkerOutcome first;
   ASSERT_TRUE(varn::TakeOutcome(first));
   EXPECT_EQ(first.statusText, L"first");
@@ -205,7 +205,7 @@ TEST_F(Worker, LatestOutcomeAndProgressWinAndTravelWhole) {
   ASSERT_TRUE(varn::TakeOutcome(t));
   EXPECT_TRUE(t.op == 2 && t.ok && t.showErrorBox && t.statusText == full.statusText && t.errorText == full.errorText &&
               !t.updateStatus && t.showWindow && t.autostartKnown && t.autostartEnabled &&
-              t.balloonTitle == full.balloonTitle && t.balloonText == full.balloonText && t.balloonIcon == 2 &&
+              t.balloonTitle == full.balloonTitle && t.balloonText == full.balloonText && t.balloonIcon == varn::NoticeIcon::Warning &&
               t.noticeText == full.noticeText && t.listenKnown && t.listening);
   WorkerOutcome mine = Outcome(77, true, L"caller's own");
   EXPECT_FALSE(varn::TakeOutcome(mine));

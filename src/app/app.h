@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "log/scoped_handles.h"
+#include "base/scoped_handles.h"
 #include "ui/window_state.h"
 
 namespace varn {

@@ -5,6 +5,7 @@
 #include "controller/flag_events.h"
 #include "controller/startup.h"
 #include "log/log.h"
+#include "settings/saved_choice.h"
 #include "settings/settings.h"
 #include "ui/device_lists.h"
 

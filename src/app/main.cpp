@@ -9,10 +9,10 @@
 #include "controller/flag_events.h"
 #include "diagnostics/version.h"
 #include "log/log.h"
-#include "log/path.h"
-#include "log/scoped_handles.h"
-#include "log/text.h"
-#include "routes/tool_runner.h"
+#include "base/path.h"
+#include "base/scoped_handles.h"
+#include "base/text.h"
+#include "tool_runner/tool_runner.h"
 #include "settings/settings.h"
 
 namespace varn {

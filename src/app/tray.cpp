@@ -2,7 +2,7 @@
 
 #include "app/app.h"
 #include "controller/flag_events.h"
-#include "log/scoped_handles.h"
+#include "base/scoped_handles.h"
 
 namespace varn {
 
@@ -51,13 +51,16 @@ void FillTrayIconRecord(NOTIFYICONDATAW& record, HWND window, HICON icon) {
   CopyCut(record.szTip, kWindowTitle, kTipChars);
 }
 
+static_assert(static_cast<DWORD>(NoticeIcon::Information) == NIIF_INFO &&
+              static_cast<DWORD>(NoticeIcon::Warning) == NIIF_WARNING);
+
 void FillBalloonFields(NOTIFYICONDATAW& record, const std::wstring& title, const std::wstring& text,
-                       int iconKind) {
+                       NoticeIcon icon) {
   record.uFlags = NIF_TIP | NIF_INFO | NIF_SHOWTIP;
   CopyCut(record.szTip, kWindowTitle, kTipChars);
   CopyCut(record.szInfoTitle, title, kBalloonTitleChars);
   CopyCut(record.szInfo, text, kBalloonTextChars);
-  record.dwInfoFlags = static_cast<DWORD>(iconKind);
+  record.dwInfoFlags = static_cast<DWORD>(icon);
 }
 
 HMENU BuildTrayMenu(bool autostartChecked) {
@@ -97,14 +100,14 @@ void RemoveTrayIcon() {
   trayVersion4 = false;
 }
 
-void ShowTrayBalloon(const std::wstring& title, const std::wstring& text, int iconKind) {
+void ShowTrayBalloon(const std::wstring& title, const std::wstring& text, NoticeIcon icon) {
   if (trayRecord.hWnd == nullptr) return;
-  FillBalloonFields(trayRecord, title, text, iconKind);
+  FillBalloonFields(trayRecord, title, text, icon);
   if (Shell_NotifyIconW(NIM_MODIFY, &trayRecord)) return;
   // The shell may have lost the icon (Explorer restarted without telling us): add it again
   // and try once more.
   AddTrayIcon();
-  FillBalloonFields(trayRecord, title, text, iconKind);
+  FillBalloonFields(trayRecord, title, text, icon);
   Shell_NotifyIconW(NIM_MODIFY, &trayRecord);
 }
 

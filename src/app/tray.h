@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "worker/worker.h"
+
 namespace varn {
 
 constexpr UINT kTrayIconId = 1;
@@ -19,7 +21,7 @@ void AddTrayIcon();
 // Removes the icon and frees its image (window destruction).
 void RemoveTrayIcon();
 // Shows a balloon on the icon; icon kind 1 information, 2 warning. Dropped without an icon.
-void ShowTrayBalloon(const std::wstring& title, const std::wstring& text, int iconKind);
+void ShowTrayBalloon(const std::wstring& title, const std::wstring& text, NoticeIcon icon);
 // Handles WM_APP_TRAY.
 void OnTrayCallback(HWND window, LPARAM lParam);
 void OpenSoundSettings();
@@ -28,7 +30,7 @@ void OpenSoundSettings();
 // fields can be checked without a shell.
 void FillTrayIconRecord(NOTIFYICONDATAW& record, HWND window, HICON icon);
 void FillBalloonFields(NOTIFYICONDATAW& record, const std::wstring& title, const std::wstring& text,
-                       int iconKind);
+                       NoticeIcon icon);
 // The tray menu in its ten positions; the caller destroys it.
 HMENU BuildTrayMenu(bool autostartChecked);
 

@@ -8,7 +8,7 @@
 
 #include "audio/core_audio.h"
 #include "log/log.h"
-#include "log/text.h"
+#include "base/text.h"
 
 namespace varn {
 

@@ -9,7 +9,7 @@
 
 #include "audio/endpoints.h"
 #include "log/log.h"
-#include "log/text.h"
+#include "base/text.h"
 #include "ui/device_lists.h"
 #include "ui/status.h"
 #include "ui/window_state.h"

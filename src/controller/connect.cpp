@@ -11,9 +11,10 @@
 
 #include "audio/endpoints.h"
 #include "log/log.h"
-#include "log/text.h"
+#include "base/text.h"
 #include "routes/route_ledger.h"
 #include "routes/route_tasks.h"
+#include "settings/saved_choice.h"
 #include "settings/settings.h"
 #include "ui/device_lists.h"
 #include "ui/status.h"
@@ -26,7 +27,6 @@ namespace {
 
 constexpr wchar_t kAppBoxTitle[] = L"VARN 侦听修复";
 constexpr wchar_t kChannelBoxTitle[] = L"VARN USB Audio";
-constexpr int kWarningIcon = 2;
 constexpr int kManualConnectCount = 2;
 constexpr int kStopListenPasses = 3;
 
@@ -97,7 +97,7 @@ bool OnConnectCommand(bool interactive) {
   if (const wchar_t* problem = UnusableChannelText(request)) {
     NoteRefusedConnect();
     SetStatusText(problem);
-    ShowBalloon(L"音频通道不可用", problem, kWarningIcon);
+    ShowBalloon(L"音频通道不可用", problem, NoticeIcon::Warning);
     if (interactive) WarningBox(problem, kChannelBoxTitle);
     return false;
   }

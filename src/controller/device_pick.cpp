@@ -3,6 +3,7 @@
 #include "audio/endpoints.h"
 #include "controller/controller.h"
 #include "controller/flag_events.h"
+#include "settings/saved_choice.h"
 #include "settings/settings.h"
 #include "ui/device_lists.h"
 #include "ui/status.h"

@@ -14,9 +14,10 @@
 #include "controller/flag_events.h"
 #include "controller/watch_decisions.h"
 #include "log/log.h"
-#include "log/text.h"
+#include "base/text.h"
 #include "routes/route_ledger.h"
 #include "routes/route_tasks.h"
+#include "settings/saved_choice.h"
 #include "settings/settings.h"
 #include "ui/device_lists.h"
 #include "ui/status.h"
@@ -27,8 +28,6 @@ namespace varn {
 
 namespace {
 
-constexpr int kInformationIcon = 1;
-constexpr int kWarningIcon = 2;
 constexpr wchar_t kNone[] = L"(无)";
 
 // The settings of one chosen side that re-recognition reads and rewrites.
@@ -176,7 +175,7 @@ void ReportUnavailableChannels(const WatchRun& run, ChannelState channels, bool 
   }
   if (notice.report || inputMayListen) SubmitStopListen(StopListenIdentity(), false, L"", L"", false, L"", L"", L"", false);
   if (notice.report) {
-    ShowBalloon(notice.balloonTitle, notice.balloonText, kWarningIcon);
+    ShowBalloon(notice.balloonTitle, notice.balloonText, NoticeIcon::Warning);
     RestoreMainWindow();
   }
   SetStatusText(notice.statusText);
@@ -279,7 +278,7 @@ void ReconnectReturnedBridge() {
   NoteDeviceFinding(DeviceFinding::BridgeBack);
   RefreshDeviceLists();
   SetStatusText(L"已检测到 USB Audio VARN，正在恢复侦听...");
-  ShowBalloon(L"VARN 已连接", L"正在自动恢复最后保存的侦听设置。", kInformationIcon);
+  ShowBalloon(L"VARN 已连接", L"正在自动恢复最后保存的侦听设置。", NoticeIcon::Information);
   SubmitRecoveryConnect(BridgeReturnReconnect, 3, L"正在恢复最后保存的侦听设置...",
                         L"完成：两条音频路由已恢复连接并保持侦听。", L"侦听已恢复", L"两条音频路由已恢复连接并保持侦听。",
                         L"自动恢复失败", L"请打开程序检查上次选择的通道。", true);

@@ -11,7 +11,7 @@
 #include "audio/device_notifications.h"
 #include "controller/controller.h"
 #include "log/log.h"
-#include "log/text.h"
+#include "base/text.h"
 #include "ui/device_lists.h"
 #include "ui/window_state.h"
 

@@ -8,7 +8,7 @@
 #include <windows.h>
 
 #include "diagnostics/export.h"
-#include "log/path.h"
+#include "base/path.h"
 #include "ui/status.h"
 #include "ui/window_state.h"
 #include "worker/worker.h"

@@ -12,7 +12,7 @@
 #include "controller/flag_events.h"
 #include "diagnostics/snapshot.h"
 #include "log/log.h"
-#include "log/path.h"
+#include "base/path.h"
 #include "routes/guard_tasks.h"
 #include "settings/settings.h"
 #include "ui/device_lists.h"
@@ -23,7 +23,6 @@
 namespace varn {
 
 namespace {
-constexpr int kWarningIcon = 2;
 constexpr UINT kAutoConnectRetryMs = 1000;
 constexpr int kTwoPasses = 1;
 
@@ -78,10 +77,10 @@ void ApplyInitialState() {
 
   SetStatusText(present ? L"正在初始化音频路由..." : L"等待连接 USB Audio VARN...");
   if (!present) {
-    ShowBalloon(L"VARN 未连接", L"请插入 USB Audio VARN，连接后将自动恢复侦听。", kWarningIcon);
+    ShowBalloon(L"VARN 未连接", L"请插入 USB Audio VARN，连接后将自动恢复侦听。", NoticeIcon::Warning);
   }
   if (!IsLogEnabled()) {
-    ShowBalloon(L"无法写入日志文件", L"程序目录和用户目录都写不进去，本次运行不会产生日志。", kWarningIcon);
+    ShowBalloon(L"无法写入日志文件", L"程序目录和用户目录都写不进去，本次运行不会产生日志。", NoticeIcon::Warning);
   }
 }
 
@@ -154,7 +153,7 @@ void CheckInputMute() {
   const auto [readOk, muted] = ReadEndpointMute(input.id);
   if (!readOk || !NoteInputMute(muted)) return;
   LogWarn(L"guard", L"检测到声卡输入通道被静音（守护不擅自解除，仅提示用户）目标=" + input.id);
-  ShowBalloon(L"声卡输入已静音", L"检测到当前声卡输入通道已静音，请在系统声音设置中手动解除静音。", kWarningIcon);
+  ShowBalloon(L"声卡输入已静音", L"检测到当前声卡输入通道已静音，请在系统声音设置中手动解除静音。", NoticeIcon::Warning);
 }
 
 void RunStartupAutoConnectStep() {

@@ -10,10 +10,10 @@
 #include "diagnostics/snapshot.h"
 #include "diagnostics/version.h"
 #include "log/log.h"
-#include "log/path.h"
-#include "log/scoped_handles.h"
-#include "log/text.h"
-#include "routes/tool_runner.h"
+#include "base/path.h"
+#include "base/scoped_handles.h"
+#include "base/text.h"
+#include "tool_runner/tool_runner.h"
 
 namespace varn {
 
@@ -97,7 +97,7 @@ WorkerOutcome Written(const std::wstring& path, const std::wstring& fileName, in
   outcome.balloonTitle = L"诊断日志已导出";
   outcome.balloonText = L"已保存到桌面文件「" + fileName + FormatText(L"」（合并了 %d 份日志）", merged) +
                         L"，把这个文件发回来即可。";
-  outcome.balloonIcon = 1;
+  outcome.balloonIcon = NoticeIcon::Information;
   return outcome;
 }
 

@@ -5,8 +5,8 @@
 #include "audio/endpoints.h"
 #include "diagnostics/version.h"
 #include "log/log.h"
-#include "log/text.h"
-#include "routes/autostart.h"
+#include "base/text.h"
+#include "autostart/autostart.h"
 #include "routes/connect_request.h"
 #include "settings/settings.h"
 

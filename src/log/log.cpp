@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "log/path.h"
-#include "log/scoped_handles.h"
-#include "log/scoped_lock.h"
-#include "log/text.h"
+#include "base/path.h"
+#include "base/scoped_handles.h"
+#include "base/scoped_lock.h"
+#include "base/text.h"
 
 namespace varn {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "log/scoped_handles.h"
+#include "base/scoped_handles.h"
 
 namespace varn {
 

@@ -1,6 +1,6 @@
 #include "routes/connect_request.h"
 
-#include "log/text.h"
+#include "base/text.h"
 
 namespace varn {
 

@@ -5,8 +5,8 @@
 #include "audio/endpoints.h"
 #include "routes/connect_request.h"
 #include "log/log.h"
-#include "log/text.h"
-#include "routes/tool_runner.h"
+#include "base/text.h"
+#include "tool_runner/tool_runner.h"
 
 namespace varn {
 

@@ -8,10 +8,10 @@
 #include "audio/endpoints.h"
 #include "audio/volume.h"
 #include "log/log.h"
-#include "log/text.h"
-#include "routes/autostart.h"
+#include "base/text.h"
+#include "autostart/autostart.h"
 #include "routes/endpoint_control.h"
-#include "routes/tool_runner.h"
+#include "tool_runner/tool_runner.h"
 
 namespace varn {
 

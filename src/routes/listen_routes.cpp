@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "log/log.h"
-#include "log/text.h"
-#include "routes/tool_runner.h"
+#include "base/text.h"
+#include "tool_runner/tool_runner.h"
 
 namespace varn {
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "log/scoped_lock.h"
+#include "base/scoped_lock.h"
 #include "settings/settings.h"
 
 namespace varn {

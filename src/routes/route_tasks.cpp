@@ -2,7 +2,7 @@
 
 #include "audio/endpoints.h"
 #include "log/log.h"
-#include "log/text.h"
+#include "base/text.h"
 #include "routes/endpoint_control.h"
 #include "routes/listen_routes.h"
 #include "routes/route_ledger.h"
@@ -93,7 +93,7 @@ WorkerOutcome ConnectTaskBody(ConnectRequest r, const Progress& progress) {
     if (r.showBalloon) {
       outcome.balloonTitle = ok ? r.successBalloonTitle : r.failureBalloonTitle;
       outcome.balloonText = ok ? r.successBalloonText : r.failureBalloonText;
-      outcome.balloonIcon = ok ? 1 : 2;
+      outcome.balloonIcon = ok ? NoticeIcon::Information : NoticeIcon::Warning;
     }
     return outcome;
   });
@@ -120,7 +120,7 @@ WorkerOutcome DefaultReclaimTaskBody(ConnectRequest r, const Progress& progress)
                             : L"默认设备已恢复，但重新侦听失败，请点击立即连接。";
     outcome.balloonTitle = ok ? L"已恢复系统默认设备和侦听" : L"系统默认设备已恢复";
     outcome.balloonText = ok ? L"VARN 已重新侦听 1 次并保持连接。" : L"重新侦听未成功，请点击立即连接。";
-    outcome.balloonIcon = ok ? 1 : 2;
+    outcome.balloonIcon = ok ? NoticeIcon::Information : NoticeIcon::Warning;
     // A default that still lands on the bridge was not restored; saying it was would send the
     // user to "立即连接", which cannot help while Windows keeps the bridge as the default.
     if (!reclaimed) {
@@ -161,7 +161,7 @@ WorkerOutcome StopListenTaskBody(const StopListenRequest& r, const Progress&) {
       outcome.balloonText = ok ? r.successBalloonText : r.failureBalloonText;
       // A warning even on success: listening on the input had to be cut, which the user
       // should notice.
-      outcome.balloonIcon = 2;
+      outcome.balloonIcon = NoticeIcon::Warning;
     }
     return outcome;
   });

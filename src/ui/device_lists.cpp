@@ -4,6 +4,7 @@
 
 #include "audio/endpoints.h"
 #include "routes/route_ledger.h"
+#include "settings/saved_choice.h"
 #include "settings/settings.h"
 #include "ui/window_state.h"
 
@@ -40,19 +41,6 @@ int SelectedDeviceItem(int controlId) {
   if (combo == nullptr) return -1;
   LRESULT index = SendMessageW(combo, CB_GETCURSEL, 0, 0);
   return index == CB_ERR ? -1 : static_cast<int>(index);
-}
-
-// A bare id comes from data stored without the prefix; it is honoured by id only, since there
-// is no saying that the name stored beside it belongs to it.
-SavedSelection ParseSavedSelection(const std::wstring& text) {
-  const std::wstring prefix = kSavedDevicePrefix;
-  if (text.empty() || text == kSavedDefault) return SavedSelection();
-  if (text.compare(0, prefix.size(), prefix) == 0) return SavedSelection{true, text.substr(prefix.size())};
-  return SavedSelection{false, text};
-}
-
-std::wstring MakeSavedSelection(int itemIndex, const std::wstring& id) {
-  return itemIndex > 0 ? kSavedDevicePrefix + id : std::wstring(kSavedDefault);
 }
 
 // Windows numbers devices of the same name ("2- 扬声器", "扬声器 (2- USB Audio)") and some

@@ -21,18 +21,6 @@ namespace varn {
 extern std::vector<DeviceIdentity> captureList;
 extern std::vector<DeviceIdentity> renderList;
 
-// A stored choice: "DEFAULT", "DEVICE:" + id, empty, or (from older data) a bare id.
-struct SavedSelection {
-  bool isDevice = false;  // stored as "DEVICE:" + id
-  std::wstring id;        // the endpoint id; for a bare id isDevice stays false
-};
-constexpr wchar_t kSavedDefault[] = L"DEFAULT";
-constexpr wchar_t kSavedDevicePrefix[] = L"DEVICE:";
-
-SavedSelection ParseSavedSelection(const std::wstring& text);
-// "DEVICE:" + id for an item above 0, "DEFAULT" otherwise.
-std::wstring MakeSavedSelection(int itemIndex, const std::wstring& id);
-
 // The form in which two endpoint names are compared: without the system's "2- " numbering,
 // trailing numbers and letter case.
 std::wstring NormalizeDeviceName(const std::wstring& name);

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-#include "log/scoped_handles.h"
+#include "base/scoped_handles.h"
 #include "ui/status.h"
 #include "ui/window_state.h"
 

@@ -126,8 +126,8 @@ std::wstring DescribeUnavailableChannels(bool captureMissing, bool renderMissing
 
 void SetBalloonSink(BalloonSink sink) { balloonSink = sink; }
 
-void ShowBalloon(const std::wstring& title, const std::wstring& text, int iconKind) {
-  if (balloonSink != nullptr) balloonSink(title, text, iconKind);
+void ShowBalloon(const std::wstring& title, const std::wstring& text, NoticeIcon icon) {
+  if (balloonSink != nullptr) balloonSink(title, text, icon);
 }
 
 SnapshotInput CaptureWindowState(const WindowFlags& flags) {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "diagnostics/snapshot_input.h"
+#include "worker/worker.h"
 
 namespace varn {
 
@@ -46,12 +47,12 @@ COLORREF StatusTextColor(int statusClass);
 std::wstring DescribeUnavailableChannels(bool captureMissing, bool renderMissing, bool captureDisabled,
                                          bool renderDisabled);
 
-// Where notices go as tray balloons (icon kind 1 information, 2 warning). Set by the owner of
+// Where notices go as tray balloons. Set by the owner of
 // the tray icon; without it a notice is only logged.
-using BalloonSink = void (*)(const std::wstring& title, const std::wstring& text, int iconKind);
+using BalloonSink = void (*)(const std::wstring& title, const std::wstring& text, NoticeIcon icon);
 void SetBalloonSink(BalloonSink sink);
 // Hands a notice to that owner; dropped without one.
-void ShowBalloon(const std::wstring& title, const std::wstring& text, int iconKind);
+void ShowBalloon(const std::wstring& title, const std::wstring& text, NoticeIcon icon);
 
 // The status text, these flags and what the picks resolve to now.
 SnapshotInput CaptureWindowState(const WindowFlags& flags);

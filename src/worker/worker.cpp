@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "log/log.h"
-#include "log/scoped_handles.h"
-#include "log/scoped_lock.h"
-#include "log/text.h"
+#include "base/scoped_handles.h"
+#include "base/scoped_lock.h"
+#include "base/text.h"
 
 namespace varn {
 

@@ -31,6 +31,12 @@ enum OperationKind : int {
 // The Chinese display name of an operation; "未知操作" for any other value, 0 included.
 const wchar_t* OperationName(int kind);
 
+// The icon of a tray notice; the values are the tray's own (NIIF_INFO, NIIF_WARNING).
+enum class NoticeIcon : DWORD {
+  Information = 1,
+  Warning = 2,
+};
+
 // What a task found, copied whole to the window thread, which alone decides what it means.
 struct WorkerOutcome {
   int op = 0;
@@ -44,7 +50,7 @@ struct WorkerOutcome {
   bool autostartEnabled = false;
   std::wstring balloonTitle;
   std::wstring balloonText;
-  int balloonIcon = 1;  // 1 information, 2 warning
+  NoticeIcon balloonIcon = NoticeIcon::Information;
   std::wstring noticeText;
   bool listenKnown = false;
   bool listening = false;

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "log/log.h"
-#include "routes/tool_runner.h"
+#include "tool_runner/tool_runner.h"
 #include "world.h"
 
 namespace testing_support {

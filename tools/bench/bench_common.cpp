@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "settings/settings.h"
-#include "ui/device_lists.h"
+#include "settings/saved_choice.h"
 #include "sim_files.h"
 #include "world.h"
 

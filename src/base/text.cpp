@@ -1,4 +1,4 @@
-#include "log/text.h"
+#include "base/text.h"
 
 #include <windows.h>
 

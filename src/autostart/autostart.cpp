@@ -1,4 +1,4 @@
-#include "routes/autostart.h"
+#include "autostart/autostart.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/path.h"
-#include "log/scoped_handles.h"
-#include "log/text.h"
-#include "routes/tool_runner.h"
+#include "base/path.h"
+#include "base/scoped_handles.h"
+#include "base/text.h"
+#include "tool_runner/tool_runner.h"
 #include "settings/registry_key.h"
 
 namespace varn {

@@ -1,7 +1,7 @@
 // rand_s, the C runtime's door to the system's cryptographic generator, is declared only with
 // this set before the first C runtime header.
 #define _CRT_RAND_S
-#include "routes/tool_runner.h"
+#include "tool_runner/tool_runner.h"
 
 #include <windows.h>
 #include <sddl.h>
@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "log/log.h"
-#include "log/path.h"
-#include "log/scoped_handles.h"
-#include "log/text.h"
+#include "base/path.h"
+#include "base/scoped_handles.h"
+#include "base/text.h"
 
 namespace varn {
 

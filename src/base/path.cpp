@@ -1,4 +1,4 @@
-#include "log/path.h"
+#include "base/path.h"
 
 #include <windows.h>
 
