@@ -27,16 +27,18 @@ void CopyCut(wchar_t (&field)[N], const std::wstring& text, size_t limit) {
 
 void ShowTrayMenu(HWND window) {
   MenuHandle menu(BuildTrayMenu(Flags().autostartOn));
-  if (!menu) return;
+  if (menu) TrackMenuAtCursor(window, menu.get(), TPM_BOTTOMALIGN);
+}
+
+}  // namespace
+
+void TrackMenuAtCursor(HWND window, HMENU menu, UINT alignFlags) {
   POINT cursor{};
   GetCursorPos(&cursor);
   // Without this the menu would not close when the user clicks elsewhere.
   SetForegroundWindow(window);
-  TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, cursor.x, cursor.y, 0, window,
-                 nullptr);
+  TrackPopupMenu(menu, TPM_RIGHTBUTTON | alignFlags, cursor.x, cursor.y, 0, window, nullptr);
 }
-
-}  // namespace
 
 void FillTrayIconRecord(NOTIFYICONDATAW& record, HWND window, HICON icon) {
   record = NOTIFYICONDATAW{};

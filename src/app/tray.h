@@ -20,7 +20,7 @@ constexpr size_t kBalloonTextChars = 255;
 void AddTrayIcon();
 // Removes the icon and frees its image (window destruction).
 void RemoveTrayIcon();
-// Shows a balloon on the icon; icon kind 1 information, 2 warning. Dropped without an icon.
+// Shows a balloon on the icon. Dropped without an icon.
 void ShowTrayBalloon(const std::wstring& title, const std::wstring& text, NoticeIcon icon);
 // Handles WM_APP_TRAY.
 void OnTrayCallback(HWND window, LPARAM lParam);
@@ -33,5 +33,8 @@ void FillBalloonFields(NOTIFYICONDATAW& record, const std::wstring& title, const
                        NoticeIcon icon);
 // The tray menu in its ten positions; the caller destroys it.
 HMENU BuildTrayMenu(bool autostartChecked);
+// Opens the menu at the cursor for the window (the tray's, and the main window's right click);
+// alignFlags adds to TPM_RIGHTBUTTON.
+void TrackMenuAtCursor(HWND window, HMENU menu, UINT alignFlags);
 
 }  // namespace varn

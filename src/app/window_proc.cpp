@@ -166,10 +166,7 @@ LRESULT OnContextMenu(HWND window) {
   MenuHandle menu(CreatePopupMenu());
   if (!menu) return 0;
   AppendMenuW(menu.get(), MF_STRING, kCmdExportDiagnostics, L"导出诊断日志到桌面");
-  POINT cursor{};
-  GetCursorPos(&cursor);
-  SetForegroundWindow(window);
-  TrackPopupMenu(menu.get(), TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+  TrackMenuAtCursor(window, menu.get(), 0);
   return 0;
 }
 

@@ -12,6 +12,12 @@
 
 namespace varn {
 
+// {BCDE0395-E52F-467C-8E3D-C4579291692E}, MMDeviceEnumerator. The notification registration
+// creates it itself rather than through CreateDeviceEnumerator, so that a refusal is logged
+// with its own error code.
+inline constexpr CLSID kDeviceEnumeratorClass = {
+    0xbcde0395, 0xe52f, 0x467c, {0x8e, 0x3d, 0xc4, 0x57, 0x92, 0x91, 0x69, 0x2e}};
+
 Microsoft::WRL::ComPtr<IMMDeviceEnumerator> CreateDeviceEnumerator();
 Microsoft::WRL::ComPtr<IMMDevice> DeviceById(IMMDeviceEnumerator* enumerator, const std::wstring& id);
 Microsoft::WRL::ComPtr<IAudioEndpointVolume> ActivateEndpointVolume(const std::wstring& id);

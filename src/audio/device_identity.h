@@ -2,6 +2,7 @@
 // One audio endpoint as the rest of the program passes it around.
 
 #include <string>
+#include <vector>
 
 namespace varn {
 
@@ -11,5 +12,15 @@ struct DeviceIdentity {
   std::wstring name;
   std::wstring id;
 };
+
+// Two endpoint lists alike entry by entry, names included: a renamed endpoint or a new default
+// (entry 0 of a list) is a change of the list.
+inline bool SameEntries(const std::vector<DeviceIdentity>& a, const std::vector<DeviceIdentity>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].id != b[i].id || a[i].name != b[i].name) return false;
+  }
+  return true;
+}
 
 }  // namespace varn

@@ -11,9 +11,12 @@
 
 #include <atomic>
 #include <new>
+#include <utility>
 
 #include <mmdeviceapi.h>
 #include <wrl/client.h>
+
+#include "audio/core_audio.h"
 
 namespace varn {
 
@@ -21,10 +24,6 @@ namespace {
 
 using Microsoft::WRL::ComPtr;
 
-// {BCDE0395-E52F-467C-8E3D-C4579291692E}, MMDeviceEnumerator: created here rather than through
-// CreateDeviceEnumerator so that a refusal is logged with its own error code.
-constexpr CLSID kDeviceEnumeratorClass = {
-    0xbcde0395, 0xe52f, 0x467c, {0x8e, 0x3d, 0xc4, 0x57, 0x92, 0x91, 0x69, 0x2e}};
 
 class DeviceChangeClient final : public IMMNotificationClient {
  public:
@@ -81,7 +80,7 @@ class DeviceChangeClient final : public IMMNotificationClient {
 // undone through the enumerator that made it.
 struct Registration {
   ComPtr<IMMDeviceEnumerator> enumerator;
-  DeviceChangeClient* client = nullptr;
+  ComPtr<DeviceChangeClient> client;
 };
 Registration registration;
 
@@ -93,26 +92,24 @@ bool StartDeviceNotifications(HWND window, UINT message, HRESULT& hr) {
   hr = CoCreateInstance(kDeviceEnumeratorClass, nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
                         reinterpret_cast<void**>(enumerator.GetAddressOf()));
   if (FAILED(hr)) return false;
-  auto* client = new (std::nothrow) DeviceChangeClient(window, message);
+  // The client starts with one reference, which the owner takes over.
+  ComPtr<DeviceChangeClient> client;
+  client.Attach(new (std::nothrow) DeviceChangeClient(window, message));
   if (client == nullptr) {
     hr = E_OUTOFMEMORY;
     return false;
   }
-  hr = enumerator->RegisterEndpointNotificationCallback(client);
-  if (FAILED(hr)) {
-    client->Release();
-    return false;
-  }
+  hr = enumerator->RegisterEndpointNotificationCallback(client.Get());
+  if (FAILED(hr)) return false;
   registration.enumerator = std::move(enumerator);
-  registration.client = client;
+  registration.client = std::move(client);
   return true;
 }
 
 void StopDeviceNotifications() {
   if (registration.client == nullptr) return;
-  registration.enumerator->UnregisterEndpointNotificationCallback(registration.client);
-  registration.client->Release();
-  registration.client = nullptr;
+  registration.enumerator->UnregisterEndpointNotificationCallback(registration.client.Get());
+  registration.client.Reset();
   registration.enumerator.Reset();
 }
 

@@ -62,15 +62,6 @@ std::wstring loggedMove[2];
 // notice, stop and raised window.
 std::wstring reportedLoss;
 
-// Names count too, and so does entry 0: a new default is a change of the list.
-bool SameEntries(const std::vector<DeviceIdentity>& a, const std::vector<DeviceIdentity>& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i].id != b[i].id || a[i].name != b[i].name) return false;
-  }
-  return true;
-}
-
 const wchar_t* IdOrNone(const std::optional<DeviceIdentity>& endpoint) {
   return endpoint ? endpoint->id.c_str() : kNone;
 }

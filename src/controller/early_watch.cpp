@@ -28,12 +28,6 @@ std::vector<DeviceIdentity> captureBeforeBurst;
 std::vector<DeviceIdentity> renderBeforeBurst;
 ULONGLONG lastEarlyRunMs = 0;
 
-bool SameEntries(const std::vector<DeviceIdentity>& a, const std::vector<DeviceIdentity>& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const DeviceIdentity& x, const DeviceIdentity& y) {
-    return x.id == y.id && x.name == y.name;
-  });
-}
-
 }  // namespace
 
 UINT EarlyWatchDelayMs(ULONGLONG nowMs, ULONGLONG lastRunMs) {
