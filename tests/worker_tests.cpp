@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "log/log.h"
+#include "operations/operations.h"
 #include "support/patterns.h"
 #include "support/test_support.h"
 #include "worker/worker.h"
@@ -91,10 +92,10 @@ class Worker : public ::testing::Test {
   }
 
   // Submits and dispatches until that task's completion message has been handled.
-  WorkerOutcome RunToEnd(varn::WorkerTask task, bool logTask, const wchar_t* name) {
+  WorkerOutcome RunToEnd(varn::WorkerTask task, bool logTask, const wchar_t* name, int op = 0) {
     int before = donePosts;
     WorkerOutcome outcome;
-    EXPECT_TRUE(SubmitTask(std::move(task), logTask, name));
+    EXPECT_TRUE(SubmitTask(std::move(task), logTask, name, op));
     EXPECT_TRUE(PumpUntil([&] { return donePosts > before; }, 10000));
     EXPECT_TRUE(varn::TakeOutcome(outcome));
     return outcome;
@@ -233,8 +234,8 @@ TEST_F(Worker, StopWaitsForTheRunningTaskPostsNothingAndRefusesLaterTasks) {
 
 TEST_F(Worker, ThrowingTaskBecomesAFailureAndTheWorkerGoesOn) {
   WorkerOutcome thrown = RunToEnd([](const Progress&) -> WorkerOutcome { throw std::runtime_error("boom"); },
-                                  true, L"手动连接");
-  EXPECT_EQ(thrown.op, varn::ManualConnect) << "the operation is recovered from the task name";
+                                  true, L"手动连接", varn::ManualConnect);
+  EXPECT_EQ(thrown.op, varn::ManualConnect) << "filed under the operation it was submitted for";
   EXPECT_TRUE(!thrown.ok && thrown.statusText.empty() && thrown.updateStatus && !thrown.listenKnown);
   EXPECT_EQ(RunToEnd([](const Progress&) -> WorkerOutcome { throw 7; }, false, nullptr).op, 0);
   EXPECT_TRUE(RunToEnd(Returning(Outcome(3, true)), false, L"after").ok);

@@ -133,7 +133,7 @@ void CarryHeldRoutes(ConnectRequest& request) {
 bool SubmitConnect(ConnectRequest request) {
   const wchar_t* name = OperationName(request.kind);
   return SubmitTask([request](const Progress& progress) { return ConnectTaskBody(request, progress); }, true,
-                    name);
+                    name, request.kind);
 }
 
 // Silent by design: the program asks for these itself, and a refusal (busy, no complete
@@ -181,7 +181,7 @@ bool StartCancel() {
   LogInfo(L"app", L"用户点击「取消连接」" + DescribeIdentity(input) + L" / " + DescribeIdentity(bridge));
   const bool accepted = SubmitTask(
       [input, bridge](const Progress& progress) { return CancelTaskBody(input, bridge, progress); }, true,
-      L"取消侦听");
+      L"取消侦听", CancelListen);
   if (accepted) UpdateActionButtons();
   return accepted;
 }
@@ -196,7 +196,7 @@ void SubmitStopListen(const DeviceIdentity& input, bool updateStatus, const std:
   const StopListenRequest request{input,        updateStatus,       successStatus,      failureStatus, showBalloon,
                                   balloonTitle, successBalloonText, failureBalloonText, showWindow};
   if (SubmitTask([request](const Progress& progress) { return StopListenTaskBody(request, progress); }, true,
-                 L"连续关闭声卡输入侦听")) {
+                 L"连续关闭声卡输入侦听", RepeatStopInputListen)) {
     UpdateActionButtons();
   }
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "audio/device_identity.h"
+#include "operations/operations.h"
 #include "routes/connect_request.h"
 
 namespace varn {

@@ -239,7 +239,7 @@ void ReportHopelessHijack(const FlowDefaults& capture, const FlowDefaults& rende
 
 bool SubmitDefaultReclaim(const ConnectRequest& request) {
   return SubmitTask([request](const Progress& progress) { return DefaultReclaimTaskBody(request, progress); },
-                    true, OperationName(DefaultReclaimReconnect));
+                    true, OperationName(DefaultReclaimReconnect), DefaultReclaimReconnect);
 }
 
 // Windows may make a bridge endpoint the default (a driver update, a re-plug, a user in the
@@ -346,7 +346,7 @@ bool SubmitEnableBridgeAndReconnect() {
   if (IsWorkerBusy()) return false;
   const bool accepted =
       SubmitTask([](const Progress& progress) { return EnableBridgeTaskBody(progress); }, true,
-                 OperationName(EnableBridgeEndpoints));
+                 OperationName(EnableBridgeEndpoints), EnableBridgeEndpoints);
   if (accepted) UpdateActionButtons();
   return accepted;
 }

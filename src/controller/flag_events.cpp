@@ -1,5 +1,7 @@
 #include "controller/flag_events.h"
 
+#include "operations/operations.h"
+
 namespace varn {
 
 namespace {

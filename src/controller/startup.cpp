@@ -94,13 +94,13 @@ void SubmitStartupWork(bool autostartWanted) {
       [autostartWanted, input, snapshot, programPath](const Progress& progress) {
         return StartupWorkTaskBody(autostartWanted, input, [&] { LogSnapshot(snapshot, programPath); }, progress);
       },
-      true, L"启动准备工作");
+      true, L"启动准备工作", StartupWork);
 }
 
 void SubmitStartupSync(bool enable) {
   autostartSyncPending = false;
   if (SubmitTask([enable](const Progress& progress) { return AutostartSyncTaskBody(enable, progress); }, true,
-                 L"开机自启对齐")) {
+                 L"开机自启对齐", AutostartSync)) {
     return;
   }
   autostartSyncPending = true;
@@ -138,7 +138,7 @@ void SubmitEnforceVolumes() {
       [input, bridgeCapture, bridgeRender](const Progress& progress) {
         return VolumeGuardTaskBody(input, bridgeCapture, bridgeRender, progress);
       },
-      false, kGuardTaskName);
+      false, kGuardTaskName, VolumeGuard);
   if (accepted) DropGuardWaiters();
 }
 

@@ -10,6 +10,7 @@
 #include "diagnostics/snapshot.h"
 #include "diagnostics/version.h"
 #include "log/log.h"
+#include "operations/operations.h"
 #include "base/path.h"
 #include "base/scoped_handles.h"
 #include "base/text.h"

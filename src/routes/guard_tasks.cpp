@@ -58,8 +58,6 @@ void HoldBridgeAndInputLevels(const std::wstring& input, const DeviceIdentity& c
   DisableEndpointEnhancements(render.id, &IsShutdownSignalled);
 }
 
-void LogInternalError(int op) { LogError(L"work", FormatText(L"任务内部错误 [%s]", OperationName(op))); }
-
 }  // namespace
 
 WorkerOutcome VolumeGuardTaskBody(const std::wstring& input, const std::wstring& bridgeCapture,
@@ -67,24 +65,19 @@ WorkerOutcome VolumeGuardTaskBody(const std::wstring& input, const std::wstring&
   WorkerOutcome outcome;
   outcome.op = VolumeGuard;
   outcome.updateStatus = false;
-  try {
-    ULONGLONG now = GetTickCount64();
-    if (now - lastHeartbeatTick >= kHeartbeatIntervalMs) {
-      lastHeartbeatTick = now;
-      LogInfo(L"guard", FormatText(L"音量守护运行中 巡检目标 声卡输入=%s 录制=%s 播放=%s", OrNone(input),
-                                   OrNone(bridgeCapture), OrNone(bridgeRender)));
-    }
-    std::wstring corrections;
-    HoldAtFullVolume(input, false, L"声卡输入音量→100%", corrections);
-    HoldAtFullVolume(bridgeCapture, true, L"VARN录制 音量/静音→正常", corrections);
-    HoldAtFullVolume(bridgeRender, true, L"VARN播放 音量/静音→正常", corrections);
-    if (!corrections.empty()) outcome.noticeText = L"音量守护已自动校正：" + corrections;
-    for (const std::wstring* id : {&input, &bridgeCapture, &bridgeRender}) {
-      if (!id->empty()) DisableEndpointEnhancements(*id, &IsShutdownSignalled);
-    }
-  } catch (...) {
-    // Only an allocation can fail here; the guard runs again in five seconds.
-    LogInternalError(VolumeGuard);
+  ULONGLONG now = GetTickCount64();
+  if (now - lastHeartbeatTick >= kHeartbeatIntervalMs) {
+    lastHeartbeatTick = now;
+    LogInfo(L"guard", FormatText(L"音量守护运行中 巡检目标 声卡输入=%s 录制=%s 播放=%s", OrNone(input),
+                                 OrNone(bridgeCapture), OrNone(bridgeRender)));
+  }
+  std::wstring corrections;
+  HoldAtFullVolume(input, false, L"声卡输入音量→100%", corrections);
+  HoldAtFullVolume(bridgeCapture, true, L"VARN录制 音量/静音→正常", corrections);
+  HoldAtFullVolume(bridgeRender, true, L"VARN播放 音量/静音→正常", corrections);
+  if (!corrections.empty()) outcome.noticeText = L"音量守护已自动校正：" + corrections;
+  for (const std::wstring* id : {&input, &bridgeCapture, &bridgeRender}) {
+    if (!id->empty()) DisableEndpointEnhancements(*id, &IsShutdownSignalled);
   }
   outcome.ok = true;
   return outcome;
@@ -94,11 +87,7 @@ WorkerOutcome AutostartSyncTaskBody(bool wanted, const Progress&) {
   WorkerOutcome outcome;
   outcome.op = AutostartSync;
   outcome.updateStatus = false;
-  try {
-    AlignAutostartInto(wanted, outcome);
-  } catch (...) {
-    LogInternalError(AutostartSync);
-  }
+  AlignAutostartInto(wanted, outcome);
   outcome.ok = true;
   return outcome;
 }
@@ -108,20 +97,16 @@ WorkerOutcome StartupWorkTaskBody(bool autostartWanted, const std::wstring& inpu
   WorkerOutcome outcome;
   outcome.op = StartupWork;
   outcome.updateStatus = false;
-  try {
-    if (logSnapshot) logSnapshot();
-    AlignAutostartInto(autostartWanted, outcome);
-    EnableDisabledBridgeEndpoints();
-    const std::vector<DeviceIdentity> captureList = ListEndpoints(kCaptureFlow);
-    const std::vector<DeviceIdentity> renderList = ListEndpoints(kRenderFlow);
-    const std::optional<DeviceIdentity> capture = FindBridge(captureList);
-    const std::optional<DeviceIdentity> render = FindBridge(renderList);
-    if (capture && render) {
-      ReclaimDefaultDevices(*capture, *render);
-      HoldBridgeAndInputLevels(input, *capture, *render);
-    }
-  } catch (...) {
-    LogInternalError(StartupWork);
+  if (logSnapshot) logSnapshot();
+  AlignAutostartInto(autostartWanted, outcome);
+  EnableDisabledBridgeEndpoints();
+  const std::vector<DeviceIdentity> captureList = ListEndpoints(kCaptureFlow);
+  const std::vector<DeviceIdentity> renderList = ListEndpoints(kRenderFlow);
+  const std::optional<DeviceIdentity> capture = FindBridge(captureList);
+  const std::optional<DeviceIdentity> render = FindBridge(renderList);
+  if (capture && render) {
+    ReclaimDefaultDevices(*capture, *render);
+    HoldBridgeAndInputLevels(input, *capture, *render);
   }
   outcome.ok = true;
   return outcome;

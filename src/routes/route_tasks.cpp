@@ -11,20 +11,6 @@ namespace varn {
 
 namespace {
 
-// The worker would survive an exception too, but a body owns its outcome: whatever escapes
-// (in practice only an allocation failure) becomes a failed outcome of the right operation.
-template <typename Body>
-WorkerOutcome Guarded(int op, Body body) {
-  try {
-    return body();
-  } catch (...) {
-    LogError(L"work", FormatText(L"任务内部错误 [%s]", OperationName(op)));
-    WorkerOutcome outcome;
-    outcome.op = op;
-    return outcome;
-  }
-}
-
 WorkerOutcome StartOutcome(int op) {
   WorkerOutcome outcome;
   outcome.op = op;
@@ -67,121 +53,111 @@ bool AllActive(const ConnectRequest& r) {
 }  // namespace
 
 WorkerOutcome ConnectTaskBody(ConnectRequest r, const Progress& progress) {
-  return Guarded(r.kind, [&] {
-    WorkerOutcome outcome = StartOutcome(r.kind);
-    outcome.showErrorBox = r.showErrorBox;
-    bool usable = ReclaimDefaultsForRequest(r);
-    const bool staleClosed = !r.closeStaleRoutes || CloseStaleRoutes(r);
-    bool ok = false;
-    if (usable && staleClosed) {
-      RecordRoutes(RoutesOf(r));
-      outcome.routesRecorded = true;
-      progress.ReportProgress(r.progressText);
-      ok = EstablishListenRoutes(r.capture, r.bridgeRender, r.bridgeCapture, r.render, r.connectCount);
-    }
-    outcome.ok = ok;
-    outcome.listenKnown = true;
-    outcome.listening = ok;
-    if (ok) {
-      outcome.statusText = r.successText;
-    } else {
-      outcome.statusText = L"失败：请检查 声卡输入[" + r.capture.name + L"] 和 手机输出[" + r.render.name +
-                           L"] 的连接，以及辅助程序是否完整。";
-      outcome.errorText = L"建立侦听未成功。请检查 声卡输入[" + r.capture.name + L"] 和 手机输出[" +
-                          r.render.name + L"] 是否在线，以及辅助程序（SoundVolumeView.exe）是否完整。";
-    }
-    if (r.showBalloon) {
-      outcome.balloonTitle = ok ? r.successBalloonTitle : r.failureBalloonTitle;
-      outcome.balloonText = ok ? r.successBalloonText : r.failureBalloonText;
-      outcome.balloonIcon = ok ? NoticeIcon::Information : NoticeIcon::Warning;
-    }
-    return outcome;
-  });
+  WorkerOutcome outcome = StartOutcome(r.kind);
+  outcome.showErrorBox = r.showErrorBox;
+  bool usable = ReclaimDefaultsForRequest(r);
+  const bool staleClosed = !r.closeStaleRoutes || CloseStaleRoutes(r);
+  bool ok = false;
+  if (usable && staleClosed) {
+    RecordRoutes(RoutesOf(r));
+    outcome.routesRecorded = true;
+    progress.ReportProgress(r.progressText);
+    ok = EstablishListenRoutes(r.capture, r.bridgeRender, r.bridgeCapture, r.render, r.connectCount);
+  }
+  outcome.ok = ok;
+  outcome.listenKnown = true;
+  outcome.listening = ok;
+  if (ok) {
+    outcome.statusText = r.successText;
+  } else {
+    outcome.statusText = L"失败：请检查 声卡输入[" + r.capture.name + L"] 和 手机输出[" + r.render.name +
+                         L"] 的连接，以及辅助程序是否完整。";
+    outcome.errorText = L"建立侦听未成功。请检查 声卡输入[" + r.capture.name + L"] 和 手机输出[" +
+                        r.render.name + L"] 是否在线，以及辅助程序（SoundVolumeView.exe）是否完整。";
+  }
+  if (r.showBalloon) {
+    outcome.balloonTitle = ok ? r.successBalloonTitle : r.failureBalloonTitle;
+    outcome.balloonText = ok ? r.successBalloonText : r.failureBalloonText;
+    outcome.balloonIcon = ok ? NoticeIcon::Information : NoticeIcon::Warning;
+  }
+  return outcome;
 }
 
 WorkerOutcome DefaultReclaimTaskBody(ConnectRequest r, const Progress& progress) {
-  return Guarded(DefaultReclaimReconnect, [&] {
-    WorkerOutcome outcome = StartOutcome(DefaultReclaimReconnect);
-    outcome.updateStatus = false;
-    bool reclaimed = ReclaimDefaultsForRequest(r);
-    bool ready = AllActive(r);
-    bool ok = false;
-    if (reclaimed && ready && (!r.closeStaleRoutes || CloseStaleRoutes(r))) {
-      RecordRoutes(RoutesOf(r));
-      outcome.routesRecorded = true;
-      progress.ReportProgress(L"默认设备已恢复，正在重新侦听 1 次...");
-      ok = EstablishListenRoutes(r.capture, r.bridgeRender, r.bridgeCapture, r.render, 1);
-    }
-    outcome.ok = ok;
-    LogInfo(L"route", FormatText(L"默认设备夺回重连结束 夺回成功=%d 端点就绪=%d 重连成功=%d 目标 %s",
-                                 reclaimed ? 1 : 0, ready ? 1 : 0, ok ? 1 : 0,
-                                 DescribeRoutes(r).c_str()));
-    outcome.statusText = ok ? L"默认设备已恢复，音频路由已重新侦听 1 次。"
-                            : L"默认设备已恢复，但重新侦听失败，请点击立即连接。";
-    outcome.balloonTitle = ok ? L"已恢复系统默认设备和侦听" : L"系统默认设备已恢复";
-    outcome.balloonText = ok ? L"VARN 已重新侦听 1 次并保持连接。" : L"重新侦听未成功，请点击立即连接。";
-    outcome.balloonIcon = ok ? NoticeIcon::Information : NoticeIcon::Warning;
-    // A default that still lands on the bridge was not restored; saying it was would send the
-    // user to "立即连接", which cannot help while Windows keeps the bridge as the default.
-    if (!reclaimed) {
-      outcome.statusText = L"系统默认设备仍是 VARN，未能夺回，请在声音设置中更换默认设备。";
-      outcome.balloonTitle = L"系统默认设备未能恢复";
-      outcome.balloonText = L"默认设备仍是 VARN，请在声音设置中更换默认设备。";
-    }
-    return outcome;
-  });
+  WorkerOutcome outcome = StartOutcome(DefaultReclaimReconnect);
+  outcome.updateStatus = false;
+  bool reclaimed = ReclaimDefaultsForRequest(r);
+  bool ready = AllActive(r);
+  bool ok = false;
+  if (reclaimed && ready && (!r.closeStaleRoutes || CloseStaleRoutes(r))) {
+    RecordRoutes(RoutesOf(r));
+    outcome.routesRecorded = true;
+    progress.ReportProgress(L"默认设备已恢复，正在重新侦听 1 次...");
+    ok = EstablishListenRoutes(r.capture, r.bridgeRender, r.bridgeCapture, r.render, 1);
+  }
+  outcome.ok = ok;
+  LogInfo(L"route", FormatText(L"默认设备夺回重连结束 夺回成功=%d 端点就绪=%d 重连成功=%d 目标 %s",
+                               reclaimed ? 1 : 0, ready ? 1 : 0, ok ? 1 : 0,
+                               DescribeRoutes(r).c_str()));
+  outcome.statusText = ok ? L"默认设备已恢复，音频路由已重新侦听 1 次。"
+                          : L"默认设备已恢复，但重新侦听失败，请点击立即连接。";
+  outcome.balloonTitle = ok ? L"已恢复系统默认设备和侦听" : L"系统默认设备已恢复";
+  outcome.balloonText = ok ? L"VARN 已重新侦听 1 次并保持连接。" : L"重新侦听未成功，请点击立即连接。";
+  outcome.balloonIcon = ok ? NoticeIcon::Information : NoticeIcon::Warning;
+  // A default that still lands on the bridge was not restored; saying it was would send the
+  // user to "立即连接", which cannot help while Windows keeps the bridge as the default.
+  if (!reclaimed) {
+    outcome.statusText = L"系统默认设备仍是 VARN，未能夺回，请在声音设置中更换默认设备。";
+    outcome.balloonTitle = L"系统默认设备未能恢复";
+    outcome.balloonText = L"默认设备仍是 VARN，请在声音设置中更换默认设备。";
+  }
+  return outcome;
 }
 
 WorkerOutcome EnableBridgeTaskBody(const Progress& progress) {
-  return Guarded(EnableBridgeEndpoints, [&] {
-    WorkerOutcome outcome = StartOutcome(EnableBridgeEndpoints);
-    outcome.updateStatus = false;
-    progress.ReportProgress(L"检测到 VARN 被禁用，正在确认启用...");
-    EnableDisabledBridgeEndpoints();
-    outcome.ok = FindBridge(ListEndpoints(kCaptureFlow)).has_value() &&
-                 FindBridge(ListEndpoints(kRenderFlow)).has_value();
-    return outcome;
-  });
+  WorkerOutcome outcome = StartOutcome(EnableBridgeEndpoints);
+  outcome.updateStatus = false;
+  progress.ReportProgress(L"检测到 VARN 被禁用，正在确认启用...");
+  EnableDisabledBridgeEndpoints();
+  outcome.ok = FindBridge(ListEndpoints(kCaptureFlow)).has_value() &&
+               FindBridge(ListEndpoints(kRenderFlow)).has_value();
+  return outcome;
 }
 
 WorkerOutcome StopListenTaskBody(const StopListenRequest& r, const Progress&) {
-  return Guarded(RepeatStopInputListen, [&] {
-    WorkerOutcome outcome = StartOutcome(RepeatStopInputListen);
-    outcome.updateStatus = r.updateStatus;
-    outcome.showWindow = r.showWindow;
-    bool ok = StopListenRepeatedly(r.identity, 3);
-    outcome.ok = ok;
-    if (ok) {
-      outcome.listenKnown = true;
-      outcome.listening = false;
-    }
-    outcome.statusText = ok ? r.successStatus : r.failureStatus;
-    if (r.showBalloon) {
-      outcome.balloonTitle = r.balloonTitle;
-      outcome.balloonText = ok ? r.successBalloonText : r.failureBalloonText;
-      // A warning even on success: listening on the input had to be cut, which the user
-      // should notice.
-      outcome.balloonIcon = NoticeIcon::Warning;
-    }
-    return outcome;
-  });
+  WorkerOutcome outcome = StartOutcome(RepeatStopInputListen);
+  outcome.updateStatus = r.updateStatus;
+  outcome.showWindow = r.showWindow;
+  bool ok = StopListenRepeatedly(r.identity, 3);
+  outcome.ok = ok;
+  if (ok) {
+    outcome.listenKnown = true;
+    outcome.listening = false;
+  }
+  outcome.statusText = ok ? r.successStatus : r.failureStatus;
+  if (r.showBalloon) {
+    outcome.balloonTitle = r.balloonTitle;
+    outcome.balloonText = ok ? r.successBalloonText : r.failureBalloonText;
+    // A warning even on success: listening on the input had to be cut, which the user
+    // should notice.
+    outcome.balloonIcon = NoticeIcon::Warning;
+  }
+  return outcome;
 }
 
 WorkerOutcome CancelTaskBody(const DeviceIdentity& input, const DeviceIdentity& bridge,
                              const Progress& progress) {
-  return Guarded(CancelListen, [&] {
-    WorkerOutcome outcome = StartOutcome(CancelListen);
-    outcome.showErrorBox = true;
-    outcome.errorText = L"取消侦听失败，请检查设备是否在线。";
-    progress.ReportProgress(L"正在取消两条路由的侦听，请稍候...");
-    bool ok = SetListenRoute(input, bridge, false) && SetListenRoute(bridge, input, false);
-    if (ok) ReleaseRoutes();
-    outcome.ok = ok;
-    outcome.listenKnown = true;
-    outcome.listening = false;
-    outcome.statusText = ok ? L"完成：两条音频路由的侦听均已取消。" : L"取消失败：请检查设备连接和辅助程序。";
-    return outcome;
-  });
+  WorkerOutcome outcome = StartOutcome(CancelListen);
+  outcome.showErrorBox = true;
+  outcome.errorText = L"取消侦听失败，请检查设备是否在线。";
+  progress.ReportProgress(L"正在取消两条路由的侦听，请稍候...");
+  bool ok = SetListenRoute(input, bridge, false) && SetListenRoute(bridge, input, false);
+  if (ok) ReleaseRoutes();
+  outcome.ok = ok;
+  outcome.listenKnown = true;
+  outcome.listening = false;
+  outcome.statusText = ok ? L"完成：两条音频路由的侦听均已取消。" : L"取消失败：请检查设备连接和辅助程序。";
+  return outcome;
 }
 
 }  // namespace varn

@@ -22,15 +22,6 @@ constexpr wchar_t kUnnamedTask[] = L"未命名任务";
 // a running task normally returns well within this.
 constexpr DWORD kStopWaitMs = 20000;
 
-const wchar_t* const kOperationNames[] = {
-    L"手动连接",         L"启动自动连接",       L"默认设备夺回后重连",
-    L"声卡恢复后重连",   L"桥接器回插后重连",   L"启用被禁用的桥接器端点",
-    L"端点启用后重连",   L"连续关闭声卡输入侦听", L"取消侦听",
-    L"音量守护",         L"开机自启对齐",       L"启动准备工作",
-    L"导出诊断包",
-};
-constexpr int kOperationCount = static_cast<int>(sizeof(kOperationNames) / sizeof(kOperationNames[0]));
-
 // Everything but the handles is touched only under the lock; the handles are written under it
 // too, so that a submission from any thread sees a consistent pair.
 struct WorkerState {
@@ -45,6 +36,7 @@ struct WorkerState {
   WorkerTask pendingTask;
   bool pendingLog = true;
   std::wstring pendingName;
+  int pendingOp = 0;
   bool busy = false;
   std::wstring busyName;  // the name of the task that makes the worker busy
   bool stopping = false;
@@ -71,6 +63,7 @@ struct TakenTask {
   WorkerTask task;
   bool log = true;
   std::wstring name;
+  int op = 0;
 };
 
 // Empties the pending slot. The caller destroys what it got after the lock is released, since
@@ -80,6 +73,7 @@ WorkerTask TakePendingLocked() {
   state.pendingTask = nullptr;
   state.pendingLog = true;
   state.pendingName.clear();
+  state.pendingOp = 0;
   return task;
 }
 
@@ -89,15 +83,9 @@ bool TakeNextTask(unsigned generation, TakenTask& taken) {
   if (state.stopping || state.generation != generation) return false;
   taken.log = state.pendingLog;
   taken.name = std::move(state.pendingName);
+  taken.op = state.pendingOp;
   taken.task = TakePendingLocked();
   return true;
-}
-
-int KindFromName(const std::wstring& name) {
-  for (int kind = 1; kind <= kOperationCount; ++kind) {
-    if (name == kOperationNames[kind - 1]) return kind;
-  }
-  return 0;
 }
 
 std::wstring FromAnsi(const char* text) {
@@ -110,8 +98,9 @@ std::wstring FromAnsi(const char* text) {
   return wide;
 }
 
-// Task bodies are written not to throw. Should one throw anyway, the thread must survive it:
-// the task counts as failed, under the operation its name names, and the reason is logged.
+// The one guard against a task that throws (in practice only an allocation can): the thread
+// survives it, the task counts as failed under the operation it was submitted for, and the
+// reason is logged.
 WorkerOutcome CallTask(const TakenTask& taken, const wchar_t* shownName) {
   std::wstring reason;
   try {
@@ -123,7 +112,7 @@ WorkerOutcome CallTask(const TakenTask& taken, const wchar_t* shownName) {
   if (reason.empty()) reason = L"未知异常";
   LogError(kWorkTag, FormatText(L"任务异常结束 [%s] 原因=%s", shownName, reason.c_str()));
   WorkerOutcome failed;
-  failed.op = KindFromName(taken.name);
+  failed.op = taken.op;
   return failed;
 }
 
@@ -194,11 +183,6 @@ DWORD WINAPI WorkerLoop(void* parameter) {
 }
 
 }  // namespace
-
-const wchar_t* OperationName(int kind) {
-  if (kind < 1 || kind > kOperationCount) return L"未知操作";
-  return kOperationNames[kind - 1];
-}
 
 void Progress::ReportProgress(const std::wstring& text) const {
   LogInfo(kWorkTag, L"进度: " + text);
@@ -285,7 +269,7 @@ void StopWorker() {
   closedWake = std::move(state.wake);
 }
 
-bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name) {
+bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name, int op) {
   if (!task) return false;
   std::wstring nameText = name != nullptr ? name : L"";
   HANDLE wake = nullptr;
@@ -296,6 +280,7 @@ bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name) {
     state.pendingLog = logTask;
     state.busyName = nameText;
     state.pendingName = std::move(nameText);
+    state.pendingOp = op;
     state.busy = true;
     wake = state.wake.get();
   }

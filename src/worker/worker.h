@@ -1,6 +1,6 @@
 #pragma once
 // The background worker: one thread that runs one slow task at a time, so the window never
-// blocks. It holds at most one task in waiting and refuses any other submission meanwhile.
+// blocks. It runs whatever it is given and knows no operation. It holds at most one task in waiting and refuses any other submission meanwhile.
 // Progress texts and outcomes wait in one slot each; the window hears of them through posted
 // messages that carry no data and then takes them from here.
 
@@ -11,26 +11,6 @@
 
 namespace varn {
 
-// Which operation an outcome belongs to; also the source of the task names and log names.
-enum OperationKind : int {
-  ManualConnect = 1,
-  StartupAutoConnect = 2,
-  DefaultReclaimReconnect = 3,
-  InputRecoveryReconnect = 4,
-  BridgeReturnReconnect = 5,
-  EnableBridgeEndpoints = 6,
-  EndpointEnabledReconnect = 7,
-  RepeatStopInputListen = 8,
-  CancelListen = 9,
-  VolumeGuard = 10,
-  AutostartSync = 11,
-  StartupWork = 12,
-  DiagnosticsExport = 13,
-};
-
-// The Chinese display name of an operation; "未知操作" for any other value, 0 included.
-const wchar_t* OperationName(int kind);
-
 // The icon of a tray notice; the values are the tray's own (NIIF_INFO, NIIF_WARNING).
 enum class NoticeIcon : DWORD {
   Information = 1,
@@ -39,7 +19,7 @@ enum class NoticeIcon : DWORD {
 
 // What a task found, copied whole to the window thread, which alone decides what it means.
 struct WorkerOutcome {
-  int op = 0;
+  int op = 0;  // the operation it belongs to (operations/operations.h); the worker never reads it
   bool ok = false;
   bool showErrorBox = false;
   std::wstring statusText;
@@ -75,8 +55,10 @@ void StartWorker(HWND window, UINT progressMsg, UINT doneMsg);
 // task to end.
 void StopWorker();
 // True when the task was accepted; a refused task is destroyed without running. A null name
-// is an unnamed task. With logTask false the task's start and end lines are not written.
-bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name);
+// is an unnamed task. With logTask false the task's start and end lines are not written. A
+// task that throws ends as a failed outcome filed under op; the worker never reads op
+// otherwise.
+bool SubmitTask(WorkerTask task, bool logTask, const wchar_t* name, int op = 0);
 // True while a task is waiting or running, and after it ended until its outcome is taken.
 bool IsWorkerBusy();
 // The same, for a task submitted under this name only.
