@@ -37,8 +37,8 @@ void LogOutcome(const WorkerOutcome& outcome) {
 void FollowBridgeEnabling(const WorkerOutcome& outcome, const WindowFlags& flags) {
   if (outcome.ok && flags.bridgePresent) {
     if (flags.channelUnavailable || flags.unavailableHandled) return;
-    SubmitRecoveryConnect(EndpointEnabledReconnect, 2, L"正在恢复侦听...", L"完成：VARN 已启用，音频路由已恢复连接。",
-                          L"", L"", L"", L"", false);
+    SubmitRecoveryConnect({EndpointEnabledReconnect, 1, L"正在恢复侦听...", L"完成：VARN 已启用，音频路由已恢复连接。",
+                           L"", L"", L"", L"", false});
     return;
   }
   SetStatusText(L"VARN 尚未启用成功，正在重试...");
@@ -50,7 +50,7 @@ void FollowBridgeEnabling(const WorkerOutcome& outcome, const WindowFlags& flags
 // more, silently, so that Windows does not play the rack's sound on the default output.
 void FollowStartupWork(bool bridgeAbsentAtStart, bool bridgeListed) {
   if (bridgeListed || !bridgeAbsentAtStart) return;
-  SubmitStopListen(StopListenIdentity(), false, L"", L"", false, L"", L"", L"", false);
+  SubmitSilentStopListen(StopListenIdentity());
 }
 
 // The flags of the kind first (one event, flag_events.cpp), then what the kind asks for next.

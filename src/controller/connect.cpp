@@ -138,22 +138,19 @@ bool SubmitConnect(ConnectRequest request) {
 
 // Silent by design: the program asks for these itself, and a refusal (busy, no complete
 // choice) is simply tried again by whoever asked, on its next occasion.
-bool SubmitRecoveryConnect(int kind, int mode, const std::wstring& progressText, const std::wstring& successText,
-                           const std::wstring& successBalloonTitle, const std::wstring& successBalloonText,
-                           const std::wstring& failureBalloonTitle, const std::wstring& failureBalloonText,
-                           bool showBalloon) {
+bool SubmitRecoveryConnect(const RecoveryConnect& recovery) {
   if (IsWorkerBusy()) return false;
   ConnectRequest request;
   if (!BuildConnectRequestFromSelection(request)) return false;
-  request.kind = kind;
-  request.connectCount = mode == 2 || mode == 3 ? 1 : 2;
-  request.progressText = progressText;
-  request.successText = successText;
-  request.successBalloonTitle = successBalloonTitle;
-  request.successBalloonText = successBalloonText;
-  request.failureBalloonTitle = failureBalloonTitle;
-  request.failureBalloonText = failureBalloonText;
-  request.showBalloon = showBalloon;
+  request.kind = recovery.kind;
+  request.connectCount = recovery.passes;
+  request.progressText = recovery.progressText;
+  request.successText = recovery.successText;
+  request.successBalloonTitle = recovery.successBalloonTitle;
+  request.successBalloonText = recovery.successBalloonText;
+  request.failureBalloonTitle = recovery.failureBalloonTitle;
+  request.failureBalloonText = recovery.failureBalloonText;
+  request.showBalloon = recovery.showBalloon;
   CarryHeldRoutes(request);
   if (!SubmitConnect(request)) return false;
   UpdateActionButtons();
@@ -186,15 +183,17 @@ bool StartCancel() {
   return accepted;
 }
 
-void SubmitStopListen(const DeviceIdentity& input, bool updateStatus, const std::wstring& successStatus,
-                      const std::wstring& failureStatus, bool showBalloon, const std::wstring& balloonTitle,
-                      const std::wstring& successBalloonText, const std::wstring& failureBalloonText,
-                      bool showWindow) {
-  if (input.id.empty()) return;
-  LogInfo(L"app", FormatText(L"请求连续关闭声卡输入侦听 目标=%s 次数=%d updateStatus=%d", input.id.c_str(),
-                             kStopListenPasses, updateStatus ? 1 : 0));
-  const StopListenRequest request{input,        updateStatus,       successStatus,      failureStatus, showBalloon,
-                                  balloonTitle, successBalloonText, failureBalloonText, showWindow};
+void SubmitSilentStopListen(const DeviceIdentity& input) {
+  StopListenRequest request;
+  request.identity = input;
+  request.updateStatus = false;
+  SubmitStopListen(request);
+}
+
+void SubmitStopListen(const StopListenRequest& request) {
+  if (request.identity.id.empty()) return;
+  LogInfo(L"app", FormatText(L"请求连续关闭声卡输入侦听 目标=%s 次数=%d updateStatus=%d", request.identity.id.c_str(),
+                             kStopListenPasses, request.updateStatus ? 1 : 0));
   if (SubmitTask([request](const Progress& progress) { return StopListenTaskBody(request, progress); }, true,
                  L"连续关闭声卡输入侦听", RepeatStopInputListen)) {
     UpdateActionButtons();

@@ -8,6 +8,7 @@
 #include "audio/device_identity.h"
 #include "operations/operations.h"
 #include "routes/connect_request.h"
+#include "routes/route_tasks.h"
 
 namespace varn {
 
@@ -29,11 +30,19 @@ bool SubmitConnect(ConnectRequest request);
 // new ones do not use.
 void CarryHeldRoutes(ConnectRequest& request);
 // A connect the program asks for itself (after start-up, a returned device, an enabled
-// bridge); mode 2 and 3 switch each route on once, any other mode twice.
-bool SubmitRecoveryConnect(int kind, int mode, const std::wstring& progressText, const std::wstring& successText,
-                           const std::wstring& successBalloonTitle, const std::wstring& successBalloonText,
-                           const std::wstring& failureBalloonTitle, const std::wstring& failureBalloonText,
-                           bool showBalloon);
+// bridge): what it is, how often each route is switched on, and what it says.
+struct RecoveryConnect {
+  OperationKind kind = StartupAutoConnect;
+  int passes = 1;
+  std::wstring progressText;
+  std::wstring successText;
+  std::wstring successBalloonTitle;
+  std::wstring successBalloonText;
+  std::wstring failureBalloonTitle;
+  std::wstring failureBalloonText;
+  bool showBalloon = false;
+};
+bool SubmitRecoveryConnect(const RecoveryConnect& recovery);
 // "取消连接" from the button or the tray; true when the task was submitted.
 bool StartCancel();
 // A user's action that finds the worker busy with the volume guard waits for the guard's
@@ -46,11 +55,11 @@ bool RunAfterGuard(GuardWaiter waiter, std::function<void()> action);
 // An outcome was taken: after the guard's, carries out what waited for it; after any other,
 // drops it. Then submits a logon task alignment that found the worker busy.
 void OnOutcomeTaken(int op);
-// Switches listening on the sound card input off three times in a row, on the worker.
-void SubmitStopListen(const DeviceIdentity& input, bool updateStatus, const std::wstring& successStatus,
-                      const std::wstring& failureStatus, bool showBalloon, const std::wstring& balloonTitle,
-                      const std::wstring& successBalloonText, const std::wstring& failureBalloonText,
-                      bool showWindow);
+// Switches listening on the sound card input off three times in a row, on the worker; a
+// request without an input id does nothing.
+void SubmitStopListen(const StopListenRequest& request);
+// The same, silently: no status, balloon or window.
+void SubmitSilentStopListen(const DeviceIdentity& input);
 
 // "导出诊断日志到桌面" from the tray or the window's menu: the export task, unless the worker
 // is busy (then a box says so).

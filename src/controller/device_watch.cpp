@@ -164,7 +164,7 @@ void ReportUnavailableChannels(const WatchRun& run, ChannelState channels, bool 
                                channels.renderMissing ? 1 : 0, channels.renderDisabled ? 1 : 0,
                                run.bridgeNow ? 1 : 0, run.chosenInput.c_str(), run.chosenOutput.c_str()));
   }
-  if (notice.report || inputMayListen) SubmitStopListen(StopListenIdentity(), false, L"", L"", false, L"", L"", L"", false);
+  if (notice.report || inputMayListen) SubmitSilentStopListen(StopListenIdentity());
   if (notice.report) {
     ShowBalloon(notice.balloonTitle, notice.balloonText, NoticeIcon::Warning);
     RestoreMainWindow();
@@ -214,9 +214,9 @@ void ReconnectRecoveredInput(const WatchRun& run) {
   RefreshDeviceLists();
   // The flags follow when the task ends: success clears the loss, failure keeps it so that
   // the next run tries again.
-  SubmitRecoveryConnect(InputRecoveryReconnect, 2, L"声卡已重新连接，正在自动恢复侦听...",
-                        L"完成：声卡已重新连接并恢复侦听。", L"声卡已恢复", L"声卡已重新连接并恢复侦听。",
-                        L"声卡恢复失败", L"请打开程序检查通道选择。", true);
+  SubmitRecoveryConnect({InputRecoveryReconnect, 1, L"声卡已重新连接，正在自动恢复侦听...",
+                         L"完成：声卡已重新连接并恢复侦听。", L"声卡已恢复", L"声卡已重新连接并恢复侦听。",
+                         L"声卡恢复失败", L"请打开程序检查通道选择。", true});
   UpdateActionButtons();
 }
 
@@ -270,9 +270,9 @@ void ReconnectReturnedBridge() {
   RefreshDeviceLists();
   SetStatusText(L"已检测到 USB Audio VARN，正在恢复侦听...");
   ShowBalloon(L"VARN 已连接", L"正在自动恢复最后保存的侦听设置。", NoticeIcon::Information);
-  SubmitRecoveryConnect(BridgeReturnReconnect, 3, L"正在恢复最后保存的侦听设置...",
-                        L"完成：两条音频路由已恢复连接并保持侦听。", L"侦听已恢复", L"两条音频路由已恢复连接并保持侦听。",
-                        L"自动恢复失败", L"请打开程序检查上次选择的通道。", true);
+  SubmitRecoveryConnect({BridgeReturnReconnect, 1, L"正在恢复最后保存的侦听设置...",
+                         L"完成：两条音频路由已恢复连接并保持侦听。", L"侦听已恢复", L"两条音频路由已恢复连接并保持侦听。",
+                         L"自动恢复失败", L"请打开程序检查上次选择的通道。", true});
 }
 
 // Without the bridge Windows would fall back to playing the rack's sound on the default
@@ -280,10 +280,10 @@ void ReconnectReturnedBridge() {
 void StopInputAfterBridgeLoss() {
   LogWarn(L"dev", L"VARN 端点从活动列表消失且不在禁用列表 → 判定为「已断开/拔出」，开始连续关闭声卡输入侦听以防声音回退");
   NoteDeviceFinding(DeviceFinding::BridgeUnplugged);
-  SubmitStopListen(StopListenIdentity(), true, L"VARN 已断开，已停止声卡输入侦听，等待重新连接...",
-                   L"VARN 已断开，停止侦听失败，请打开程序检查。", true, L"VARN 已断开",
-                   L"已停止声卡输入侦听，不会回退到系统默认播放设备。", L"停止声卡输入侦听失败，请打开程序检查。",
-                   true);
+  SubmitStopListen({StopListenIdentity(), true, L"VARN 已断开，已停止声卡输入侦听，等待重新连接...",
+                    L"VARN 已断开，停止侦听失败，请打开程序检查。", true, L"VARN 已断开",
+                    L"已停止声卡输入侦听，不会回退到系统默认播放设备。", L"停止声卡输入侦听失败，请打开程序检查。",
+                    true});
 }
 
 // bridgePresent is left as it is: while the endpoints stay disabled every idle run tries again.

@@ -24,7 +24,6 @@ namespace varn {
 
 namespace {
 constexpr UINT kAutoConnectRetryMs = 1000;
-constexpr int kTwoPasses = 1;
 
 // The id the sound card input list's current item stands for; empty without a current item.
 std::wstring SelectedInputId() {
@@ -166,9 +165,9 @@ void RunStartupAutoConnectStep() {
     SetStatusText(L"等待 USB Audio VARN，设备连接后将自动侦听...");
     return;
   }
-  SubmitRecoveryConnect(StartupAutoConnect, kTwoPasses, L"正在自动连接...", L"完成：软件启动时已自动建立音频侦听。",
-                        L"VARN 自动连接完成", L"软件启动时已自动建立音频侦听。", L"VARN 自动连接失败",
-                        L"请检查 USB Audio VARN 和所选通道。", true);
+  SubmitRecoveryConnect({StartupAutoConnect, 2, L"正在自动连接...", L"完成：软件启动时已自动建立音频侦听。",
+                         L"VARN 自动连接完成", L"软件启动时已自动建立音频侦听。", L"VARN 自动连接失败",
+                         L"请检查 USB Audio VARN 和所选通道。", true});
 }
 
 }  // namespace varn
