@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "app/app.h"
+#include "ui/window_state.h"
 #include "settings/settings.h"
 #include "support/program.h"
 #include "support/program_scenario.h"
@@ -23,8 +25,14 @@ namespace {
 using Lines = std::vector<std::string>;
 constexpr size_t npos = std::string::npos;
 
-constexpr int kCaptureCombo = 101, kRenderCombo = 102, kConnectButton = 104, kCancelButton = 106;
-constexpr int kTrayConnect = 202, kTrayCancel = 203, kTrayAutostart = 204, kTrayExit = 205;
+constexpr int kCaptureCombo = varn::kCaptureComboId;
+constexpr int kRenderCombo = varn::kRenderComboId;
+constexpr int kConnectButton = varn::kConnectButtonId;
+constexpr int kCancelButton = varn::kCancelButtonId;
+constexpr int kTrayConnect = varn::kCmdTrayConnect;
+constexpr int kTrayCancel = varn::kCmdTrayCancel;
+constexpr int kTrayAutostart = varn::kCmdTrayAutostart;
+constexpr int kTrayExit = varn::kCmdTrayExit;
 constexpr wchar_t kCardName[] = L"线路输入 (High Definition Audio Device)";
 constexpr wchar_t kPhoneName[] = L"扬声器 (Phone Audio Adapter)";
 const std::string kConnectClicked = "[INFO ] [app] 用户点击「立即连接」";

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "app/app.h"
+#include "ui/window_state.h"
 #include "audio/endpoints.h"
 #include "settings/settings.h"
 #include "support/program.h"
@@ -24,8 +26,10 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-constexpr int kConnectButton = 104, kStatusLabel = 105;
-constexpr int kTrayConnect = 202, kTrayExit = 205;
+constexpr int kConnectButton = varn::kConnectButtonId;
+constexpr int kStatusLabel = varn::kStatusLabelId;
+constexpr int kTrayConnect = varn::kCmdTrayConnect;
+constexpr int kTrayExit = varn::kCmdTrayExit;
 
 const char kCardName[] = "线路输入 (High Definition Audio Device)";
 const char kPhoneName[] = "扬声器 (Phone Audio Adapter)";

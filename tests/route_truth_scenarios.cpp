@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "app/app.h"
+#include "ui/window_state.h"
 #include "settings/settings.h"
 #include "support/program.h"
 #include "support/program_scenario.h"
@@ -20,8 +22,9 @@ using namespace testing_support;
 
 namespace {
 
-constexpr int kCaptureCombo = 101, kCancelButton = 106;
-constexpr int kTrayConnect = 202;
+constexpr int kCaptureCombo = varn::kCaptureComboId;
+constexpr int kCancelButton = varn::kCancelButtonId;
+constexpr int kTrayConnect = varn::kCmdTrayConnect;
 constexpr int kCardItem = 1, kMicItem = 2;  // 默认设备, 线路输入 (card-in), 麦克风 (mic-in)
 constexpr wchar_t kMicName[] = L"麦克风 (USB Mic)";
 constexpr DWORD kTaskMs = 20000;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/window_state.h"
 #include "settings/settings.h"
 #include "support/program.h"
 #include "support/program_scenario.h"
@@ -19,7 +20,9 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-constexpr int kCaptureCombo = 101, kRenderCombo = 102, kStatusLabel = 105;
+constexpr int kCaptureCombo = varn::kCaptureComboId;
+constexpr int kRenderCombo = varn::kRenderComboId;
+constexpr int kStatusLabel = varn::kStatusLabelId;
 
 std::wstring ComboItem(HWND combo, int index) {
   LRESULT length = SendMessageW(combo, CB_GETLBTEXTLEN, index, 0);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/app.h"
 #include "support/program.h"
 #include "support/sim_fixture.h"
 
@@ -28,7 +29,7 @@ std::optional<ShownBox> FindMessageBox(DWORD processId);
 
 class ProgramScenario : public SimulatedWorldTest {
  protected:
-  static constexpr int kTrayExitCommand = 205;
+  static constexpr int kTrayExitCommand = varn::kCmdTrayExit;
 
   void SetUp() override;
   // A program that is still running (after a failed assertion) is ended; on failure its log

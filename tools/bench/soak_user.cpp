@@ -3,16 +3,22 @@
 #include <cstdio>
 #include <regex>
 
+#include "app/app.h"
 #include "bench_common.h"
 #include "sim_files.h"
+#include "ui/window_state.h"
 #include "world.h"
 
 namespace soak {
 
 namespace {
 
-constexpr int kCaptureCombo = 101, kRenderCombo = 102, kConnectButton = 104, kCancelButton = 106;
-constexpr int kTrayAutostart = 204, kTrayExit = 205;
+constexpr int kCaptureCombo = varn::kCaptureComboId;
+constexpr int kRenderCombo = varn::kRenderComboId;
+constexpr int kConnectButton = varn::kConnectButtonId;
+constexpr int kCancelButton = varn::kCancelButtonId;
+constexpr int kTrayAutostart = varn::kCmdTrayAutostart;
+constexpr int kTrayExit = varn::kCmdTrayExit;
 constexpr DWORD kAnswerMs = 2000;
 
 // The local time of the last box closed, in the log's own form: builds logged before it may not
