@@ -4,7 +4,33 @@
 
 namespace varn {
 
-AppState app;
+namespace {
+
+KernelHandle instanceMutex;
+UINT taskbarCreatedMessage = 0;
+
+}  // namespace
+
+HINSTANCE ProgramInstance() { return GetModuleHandleW(nullptr); }
+
+void RegisterTaskbarCreated() { taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated"); }
+
+UINT TaskbarCreatedMessage() { return taskbarCreatedMessage; }
+
+bool ClaimInstanceMutex(bool& alreadyRunning) {
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+  const DWORD created = GetLastError();
+  instanceMutex.reset(mutex);
+  alreadyRunning = false;
+  if (!instanceMutex) return false;
+  if (created == ERROR_ALREADY_EXISTS) {
+    alreadyRunning = true;
+    instanceMutex.reset();
+  }
+  return true;
+}
+
+void ReleaseInstanceMutex() { instanceMutex.reset(); }
 
 bool IsStartupCommandLine(const wchar_t* commandLine) {
   return commandLine != nullptr && wcsstr(commandLine, L"--startup") != nullptr;

@@ -36,14 +36,17 @@ enum CommandId : int {
   kCmdExportDiagnostics = 207,
 };
 
-// Process-wide values of the window thread; the main window, its DPI and the flags live in
-// ui/window_state.h.
-struct AppState {
-  HINSTANCE instance = nullptr;
-  KernelHandle instanceMutex;
-  UINT taskbarCreatedMessage = 0;
-};
-extern AppState app;
+// The program's module: the instance handle of its own executable.
+HINSTANCE ProgramInstance();
+// The shell's "TaskbarCreated" message, registered by RegisterTaskbarCreated at start; 0
+// before that, or when the registration failed.
+void RegisterTaskbarCreated();
+UINT TaskbarCreatedMessage();
+// The single-instance mutex, held from the start until the window is destroyed. False when it
+// cannot be made; alreadyRunning is true when another instance holds it, and this one then
+// holds nothing.
+bool ClaimInstanceMutex(bool& alreadyRunning);
+void ReleaseInstanceMutex();
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

@@ -56,10 +56,10 @@ void RegisterMainWindowClass() {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.lpfnWndProc = MainWindowProc;
-  windowClass.hInstance = app.instance;
+  windowClass.hInstance = ProgramInstance();
   windowClass.hIcon = static_cast<HICON>(
-      LoadImageW(app.instance, MAKEINTRESOURCEW(1), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-  windowClass.hIconSm = static_cast<HICON>(LoadImageW(app.instance, MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, 0));
+      LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(1), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+  windowClass.hIconSm = static_cast<HICON>(LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, 0));
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   // The window paints its own background (WM_ERASEBKGND), in the colour its controls use.
   windowClass.hbrBackground = nullptr;
@@ -82,16 +82,13 @@ int RunMessageLoop() {
 
 using namespace varn;
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCommand) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int showCommand) {
   RestrictDllSearchToSystem();
-  app.instance = instance;
-
-  app.instanceMutex.reset(CreateMutexW(nullptr, FALSE, kInstanceMutexName));
-  if (!app.instanceMutex) return 1;
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+  bool alreadyRunning = false;
+  if (!ClaimInstanceMutex(alreadyRunning)) return 1;
+  if (alreadyRunning) {
     HWND running = FindWindowW(kMainWindowClass, nullptr);
     if (running != nullptr) PostMessageW(running, WM_APP_ACTIVATE, 0, 0);
-    app.instanceMutex.reset();
     return 0;
   }
 
@@ -104,7 +101,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
 
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
-  app.taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+  RegisterTaskbarCreated();
   RegisterMainWindowClass();
 
   const bool startupMode = IsStartupCommandLine(commandLine);
@@ -120,7 +117,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showCo
   RECT frame = MainWindowRect(windowState.dpi, work);
   HWND window = CreateWindowExW(0, kMainWindowClass, kWindowTitle, kMainWindowStyle, frame.left,
                                 frame.top, frame.right - frame.left, frame.bottom - frame.top,
-                                nullptr, nullptr, instance, nullptr);
+                                nullptr, nullptr, ProgramInstance(), nullptr);
   if (window == nullptr) return 1;
   if (startupMode) {
     ShowWindow(window, SW_HIDE);

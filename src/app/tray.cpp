@@ -88,7 +88,7 @@ void AddTrayIcon() {
   int size = GetSystemMetrics(SM_CXSMICON);
   // Not LR_SHARED: the image is ours to destroy.
   trayImage.reset(static_cast<HICON>(
-      LoadImageW(app.instance, MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0)));
+      LoadImageW(ProgramInstance(), MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, 0)));
   FillTrayIconRecord(trayRecord, windowState.mainWindow, trayImage.get());
   Shell_NotifyIconW(NIM_ADD, &trayRecord);
   trayRecord.uVersion = NOTIFYICON_VERSION_4;

@@ -34,7 +34,7 @@ LRESULT OnCreate(HWND window) {
   // The program runs elevated; the shell that broadcasts "TaskbarCreated" after an Explorer
   // restart does not. Without this exception the message filter would drop the broadcast and
   // the tray icon would never come back.
-  ChangeWindowMessageFilterEx(window, app.taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
+  ChangeWindowMessageFilterEx(window, TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
   SetBalloonSink(ShowTrayBalloon);
   // First, so that the notices of the initial state have an icon to appear on.
   AddTrayIcon();
@@ -61,7 +61,7 @@ LRESULT OnDestroy(HWND window) {
   StopWorker();
   RemoveTrayIcon();
   DeleteMainControlResources();
-  app.instanceMutex.reset();
+  ReleaseInstanceMutex();
   windowState.mainWindow = nullptr;
   PostQuitMessage(0);
   return 0;
@@ -194,7 +194,7 @@ LRESULT OnControlColour(WPARAM wParam, LPARAM lParam) {
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // Checked first: its id is only known at run time.
-  if (message == app.taskbarCreatedMessage && message != 0) {
+  if (message == TaskbarCreatedMessage() && message != 0) {
     AddTrayIcon();
     return 0;
   }

@@ -34,6 +34,9 @@ enum TimerId : UINT_PTR {
 };
 constexpr UINT kSteadyStatusMs = 8000;
 
+// The main window and its DPI: window-thread data with static lifetime, like the endpoint lists
+// (ui/device_lists.h) and the window-thread flags (controller/flag_events.h). Worker tasks never
+// touch it.
 struct WindowState {
   HWND mainWindow = nullptr;
   int dpi = 96;  // the window's DPI; sizes are given at 96 and scaled with MulDiv
