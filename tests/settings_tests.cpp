@@ -93,7 +93,7 @@ class SettingsKey : public ::testing::Test {
   void TearDown() override {
     RegDeleteTreeW(HKEY_CURRENT_USER, varn::kSettingsKeyPath);
     if (existed_) RegCloseKey(varn::CreateRegistryKey(HKEY_CURRENT_USER, varn::kSettingsKeyPath,
-                                                      KEY_WRITE).Release());
+                                                      KEY_WRITE).release());
     for (const auto& [name, value] : saved_) WriteRaw(name.c_str(), value.type, value.data);
   }
 
@@ -330,39 +330,37 @@ TEST_F(SettingsKey, RegistryKeyClosesExactlyOnceWhateverPathItTakes) {
   HKEY raw = nullptr;
   {
     varn::RegistryKey key = varn::OpenRegistryKey(HKEY_CURRENT_USER, L"Software", KEY_READ);
-    ASSERT_TRUE(key.IsOpen());
-    raw = key.Get();
+    ASSERT_TRUE(static_cast<bool>(key));
+    raw = key.get();
     EXPECT_TRUE(HandleIsOpen(raw));
   }
   EXPECT_FALSE(HandleIsOpen(raw)) << "closed when the owner goes away";
 
   varn::RegistryKey first = varn::OpenRegistryKey(HKEY_CURRENT_USER, L"Software", KEY_READ);
-  HKEY firstRaw = first.Get();
+  HKEY firstRaw = first.get();
   varn::RegistryKey moved(std::move(first));
-  EXPECT_FALSE(first.IsOpen());
-  EXPECT_EQ(moved.Get(), firstRaw);
+  EXPECT_FALSE(static_cast<bool>(first));
+  EXPECT_EQ(moved.get(), firstRaw);
   EXPECT_TRUE(HandleIsOpen(firstRaw)) << "a move does not close";
 
   varn::RegistryKey second = varn::CreateRegistryKey(HKEY_CURRENT_USER, varn::kSettingsKeyPath,
                                                      KEY_READ);
-  ASSERT_TRUE(second.IsOpen());
-  HKEY secondRaw = second.Get();
+  ASSERT_TRUE(static_cast<bool>(second));
+  HKEY secondRaw = second.get();
   moved = std::move(second);
   EXPECT_FALSE(HandleIsOpen(firstRaw)) << "assignment closes the key held before";
-  EXPECT_EQ(moved.Get(), secondRaw);
+  EXPECT_EQ(moved.get(), secondRaw);
   EXPECT_TRUE(HandleIsOpen(secondRaw));
   moved = std::move(moved);
   EXPECT_TRUE(HandleIsOpen(secondRaw)) << "self-assignment keeps the key";
 
-  HKEY released = moved.Release();
-  EXPECT_FALSE(moved.IsOpen());
-  moved.Close();
+  HKEY released = moved.release();
+  EXPECT_FALSE(static_cast<bool>(moved));
+  moved.reset();
   EXPECT_TRUE(HandleIsOpen(released)) << "released handles belong to the caller";
   EXPECT_EQ(RegCloseKey(released), ERROR_SUCCESS);
 
-  EXPECT_FALSE(varn::OpenRegistryKey(HKEY_CURRENT_USER, L"Software\\VARNListenFix\\missing",
-                                     KEY_READ)
-                   .IsOpen());
+  EXPECT_FALSE(varn::OpenRegistryKey(HKEY_CURRENT_USER, L"Software\\VARNListenFix\\missing", KEY_READ));
 }
 
 }  // namespace

@@ -276,7 +276,7 @@ DWORD WriteDefinitionFile(const std::wstring& path, const std::wstring& definiti
 
 void RemoveLegacyRunEntry() {
   RegistryKey run = OpenRegistryKey(HKEY_CURRENT_USER, kRunKeyPath, KEY_SET_VALUE);
-  if (run.IsOpen()) RegDeleteValueW(run.Get(), kLegacyRunValue);
+  if (run) RegDeleteValueW(run.get(), kLegacyRunValue);
 }
 
 // Deleting may fail because there is no task: then the wanted state holds all the same.

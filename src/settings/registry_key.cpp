@@ -2,27 +2,6 @@
 
 namespace varn {
 
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    Close();
-    key_ = other.Release();
-  }
-  return *this;
-}
-
-HKEY RegistryKey::Release() {
-  HKEY key = key_;
-  key_ = nullptr;
-  return key;
-}
-
-void RegistryKey::Close() {
-  if (key_ != nullptr) {
-    RegCloseKey(key_);
-    key_ = nullptr;
-  }
-}
-
 RegistryKey OpenRegistryKey(HKEY root, const wchar_t* path, REGSAM access) {
   HKEY key = nullptr;
   if (RegOpenKeyExW(root, path, 0, access, &key) != ERROR_SUCCESS) return RegistryKey();

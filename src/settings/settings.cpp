@@ -49,9 +49,9 @@ std::wstring QueryString(HKEY key, const wchar_t* valueName) {
 
 void WriteDword(const wchar_t* valueName, std::uint32_t value) {
   RegistryKey key = CreateRegistryKey(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_WRITE);
-  if (!key.IsOpen()) return;
+  if (!key) return;
   DWORD data = value;
-  RegSetValueExW(key.Get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+  RegSetValueExW(key.get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
                  sizeof data);
 }
 
@@ -60,8 +60,8 @@ void WriteDword(const wchar_t* valueName, std::uint32_t value) {
 // Values written by other tools may lack the terminator or carry several; both read the same.
 std::wstring ReadSettingString(const wchar_t* valueName) {
   RegistryKey key = OpenRegistryKey(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_READ);
-  if (!key.IsOpen()) return std::wstring();
-  std::wstring text = QueryString(key.Get(), valueName);
+  if (!key) return std::wstring();
+  std::wstring text = QueryString(key.get(), valueName);
   while (!text.empty() && text.back() == L'\0') text.pop_back();
   return text;
 }
@@ -70,8 +70,8 @@ void WriteSettingString(const wchar_t* valueName, const std::wstring& text) {
   size_t bytes = (text.size() + 1) * sizeof(wchar_t);
   if (bytes > MAXDWORD) return;
   RegistryKey key = CreateRegistryKey(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_WRITE);
-  if (!key.IsOpen()) return;
-  RegSetValueExW(key.Get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+  if (!key) return;
+  RegSetValueExW(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                  static_cast<DWORD>(bytes));
 }
 
@@ -79,11 +79,11 @@ void WriteSettingString(const wchar_t* valueName, const std::wstring& text) {
 // of the number undefined, so it counts as absent like any other malformed value.
 DwordSetting ReadSettingDword(const wchar_t* valueName) {
   RegistryKey key = OpenRegistryKey(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_READ);
-  if (!key.IsOpen()) return DwordSetting();
+  if (!key) return DwordSetting();
   DWORD type = 0;
   DWORD data = 0;
   DWORD bytes = sizeof data;
-  LONG rc = RegQueryValueExW(key.Get(), valueName, nullptr, &type,
+  LONG rc = RegQueryValueExW(key.get(), valueName, nullptr, &type,
                              reinterpret_cast<BYTE*>(&data), &bytes);
   if (rc != ERROR_SUCCESS || type != REG_DWORD || bytes != sizeof data) return DwordSetting();
   return DwordSetting{true, data};
