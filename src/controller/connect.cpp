@@ -130,10 +130,13 @@ void CarryHeldRoutes(ConnectRequest& request) {
   request.lastBridgeRenderResolved = held.bridgeRender.id;
 }
 
+bool SubmitOperation(OperationKind kind, WorkerTask task, bool logTask) {
+  return SubmitTask(std::move(task), logTask, OperationName(kind), kind);
+}
+
 bool SubmitConnect(ConnectRequest request) {
-  const wchar_t* name = OperationName(request.kind);
-  return SubmitTask([request](const Progress& progress) { return ConnectTaskBody(request, progress); }, true,
-                    name, request.kind);
+  return SubmitOperation(static_cast<OperationKind>(request.kind),
+                         [request](const Progress& progress) { return ConnectTaskBody(request, progress); });
 }
 
 // Silent by design: the program asks for these itself, and a refusal (busy, no complete
@@ -176,9 +179,8 @@ bool StartCancel() {
   const RouteLedger held = ReadRouteLedger();
   const DeviceIdentity bridge = held.bridgeCapture.id.empty() ? *bridgeCapture : held.bridgeCapture;
   LogInfo(L"app", L"用户点击「取消连接」" + DescribeIdentity(input) + L" / " + DescribeIdentity(bridge));
-  const bool accepted = SubmitTask(
-      [input, bridge](const Progress& progress) { return CancelTaskBody(input, bridge, progress); }, true,
-      L"取消侦听", CancelListen);
+  const bool accepted = SubmitOperation(
+      CancelListen, [input, bridge](const Progress& progress) { return CancelTaskBody(input, bridge, progress); });
   if (accepted) UpdateActionButtons();
   return accepted;
 }
@@ -194,8 +196,8 @@ void SubmitStopListen(const StopListenRequest& request) {
   if (request.identity.id.empty()) return;
   LogInfo(L"app", FormatText(L"请求连续关闭声卡输入侦听 目标=%s 次数=%d updateStatus=%d", request.identity.id.c_str(),
                              kStopListenPasses, request.updateStatus ? 1 : 0));
-  if (SubmitTask([request](const Progress& progress) { return StopListenTaskBody(request, progress); }, true,
-                 L"连续关闭声卡输入侦听", RepeatStopInputListen)) {
+  if (SubmitOperation(RepeatStopInputListen,
+                      [request](const Progress& progress) { return StopListenTaskBody(request, progress); })) {
     UpdateActionButtons();
   }
 }

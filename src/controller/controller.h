@@ -26,6 +26,9 @@ void OnDeviceSelectionChanged();
 // "立即连接" from the button or the tray; true when a task was submitted.
 bool OnConnectCommand(bool interactive);
 bool SubmitConnect(ConnectRequest request);
+// Hands the task to the worker under its operation, named as the operation is named; true when
+// it was accepted.
+bool SubmitOperation(OperationKind kind, WorkerTask task, bool logTask = true);
 // Puts the route ledger into the request, so that its task switches off the held routes the
 // new ones do not use.
 void CarryHeldRoutes(ConnectRequest& request);

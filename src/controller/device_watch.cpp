@@ -238,8 +238,8 @@ void ReportHopelessHijack(const FlowDefaults& capture, const FlowDefaults& rende
 }
 
 bool SubmitDefaultReclaim(const ConnectRequest& request) {
-  return SubmitTask([request](const Progress& progress) { return DefaultReclaimTaskBody(request, progress); },
-                    true, OperationName(DefaultReclaimReconnect), DefaultReclaimReconnect);
+  return SubmitOperation(DefaultReclaimReconnect,
+                         [request](const Progress& progress) { return DefaultReclaimTaskBody(request, progress); });
 }
 
 // Windows may make a bridge endpoint the default (a driver update, a re-plug, a user in the
@@ -345,8 +345,7 @@ void EvaluateDeviceState() {
 bool SubmitEnableBridgeAndReconnect() {
   if (IsWorkerBusy()) return false;
   const bool accepted =
-      SubmitTask([](const Progress& progress) { return EnableBridgeTaskBody(progress); }, true,
-                 OperationName(EnableBridgeEndpoints), EnableBridgeEndpoints);
+      SubmitOperation(EnableBridgeEndpoints, [](const Progress& progress) { return EnableBridgeTaskBody(progress); });
   if (accepted) UpdateActionButtons();
   return accepted;
 }

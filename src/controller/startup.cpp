@@ -32,7 +32,6 @@ std::wstring SelectedInputId() {
   return ResolveSelection(captureList, index, kCaptureFlow).id;
 }
 
-constexpr wchar_t kGuardTaskName[] = L"音量守护";
 
 // The guard holds the worker for a moment every five seconds and, being quiet, leaves the
 // buttons enabled. A click that lands in that moment would otherwise be lost without a word.
@@ -89,17 +88,16 @@ void SubmitStartupWork(bool autostartWanted) {
   const SnapshotInput snapshot = CaptureWindowState(Flags());
   const std::wstring input = snapshot.captureResolvedId;
   const std::wstring programPath = GetProgramPath();
-  SubmitTask(
-      [autostartWanted, input, snapshot, programPath](const Progress& progress) {
+  SubmitOperation(
+      StartupWork, [autostartWanted, input, snapshot, programPath](const Progress& progress) {
         return StartupWorkTaskBody(autostartWanted, input, [&] { LogSnapshot(snapshot, programPath); }, progress);
-      },
-      true, L"启动准备工作", StartupWork);
+      });
 }
 
 void SubmitStartupSync(bool enable) {
   autostartSyncPending = false;
-  if (SubmitTask([enable](const Progress& progress) { return AutostartSyncTaskBody(enable, progress); }, true,
-                 L"开机自启对齐", AutostartSync)) {
+  if (SubmitOperation(AutostartSync,
+                      [enable](const Progress& progress) { return AutostartSyncTaskBody(enable, progress); })) {
     return;
   }
   autostartSyncPending = true;
@@ -107,7 +105,7 @@ void SubmitStartupSync(bool enable) {
 }
 
 bool RunAfterGuard(GuardWaiter waiter, std::function<void()> action) {
-  if (!IsWorkerBusyWith(kGuardTaskName)) return false;
+  if (!IsWorkerBusyWith(OperationName(VolumeGuard))) return false;
   afterGuard[static_cast<size_t>(waiter)] = std::move(action);
   return true;
 }
@@ -133,11 +131,12 @@ void SubmitEnforceVolumes() {
   const std::wstring input = SelectedInputId();
   const std::wstring bridgeCapture = BridgeId(captureList);
   const std::wstring bridgeRender = BridgeId(renderList);
-  const bool accepted = SubmitTask(
+  const bool accepted = SubmitOperation(
+      VolumeGuard,
       [input, bridgeCapture, bridgeRender](const Progress& progress) {
         return VolumeGuardTaskBody(input, bridgeCapture, bridgeRender, progress);
       },
-      false, kGuardTaskName, VolumeGuard);
+      false);
   if (accepted) DropGuardWaiters();
 }
 
