@@ -7,27 +7,25 @@ namespace varn {
 namespace {
 
 KernelHandle instanceMutex;
-UINT taskbarCreatedMessage = 0;
 
 }  // namespace
 
 HINSTANCE ProgramInstance() { return GetModuleHandleW(nullptr); }
 
-void RegisterTaskbarCreated() { taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated"); }
+UINT TaskbarCreatedMessage() {
+  static const UINT message = RegisterWindowMessageW(L"TaskbarCreated");
+  return message;
+}
 
-UINT TaskbarCreatedMessage() { return taskbarCreatedMessage; }
-
-bool ClaimInstanceMutex(bool& alreadyRunning) {
+InstanceClaim ClaimInstanceMutex() {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
-  const DWORD created = GetLastError();
-  instanceMutex.reset(mutex);
-  alreadyRunning = false;
-  if (!instanceMutex) return false;
-  if (created == ERROR_ALREADY_EXISTS) {
-    alreadyRunning = true;
-    instanceMutex.reset();
+  if (mutex == nullptr) return InstanceClaim::Failed;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return InstanceClaim::AlreadyRunning;
   }
-  return true;
+  instanceMutex.reset(mutex);
+  return InstanceClaim::Claimed;
 }
 
 void ReleaseInstanceMutex() { instanceMutex.reset(); }

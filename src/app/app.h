@@ -38,14 +38,13 @@ enum CommandId : int {
 
 // The program's module: the instance handle of its own executable.
 HINSTANCE ProgramInstance();
-// The shell's "TaskbarCreated" message, registered by RegisterTaskbarCreated at start; 0
-// before that, or when the registration failed.
-void RegisterTaskbarCreated();
+// The shell's "TaskbarCreated" message, registered at the first call; 0 when the registration
+// failed.
 UINT TaskbarCreatedMessage();
-// The single-instance mutex, held from the start until the window is destroyed. False when it
-// cannot be made; alreadyRunning is true when another instance holds it, and this one then
-// holds nothing.
-bool ClaimInstanceMutex(bool& alreadyRunning);
+// The single-instance mutex, held from the start until the window is destroyed. When another
+// instance holds it, or it cannot be made, this one holds nothing.
+enum class InstanceClaim { Claimed, AlreadyRunning, Failed };
+InstanceClaim ClaimInstanceMutex();
 void ReleaseInstanceMutex();
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -84,9 +84,9 @@ using namespace varn;
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int showCommand) {
   RestrictDllSearchToSystem();
-  bool alreadyRunning = false;
-  if (!ClaimInstanceMutex(alreadyRunning)) return 1;
-  if (alreadyRunning) {
+  const InstanceClaim claim = ClaimInstanceMutex();
+  if (claim == InstanceClaim::Failed) return 1;
+  if (claim == InstanceClaim::AlreadyRunning) {
     HWND running = FindWindowW(kMainWindowClass, nullptr);
     if (running != nullptr) PostMessageW(running, WM_APP_ACTIVATE, 0, 0);
     return 0;
@@ -101,7 +101,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int showCommand) {
 
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
-  RegisterTaskbarCreated();
   RegisterMainWindowClass();
 
   const bool startupMode = IsStartupCommandLine(commandLine);
