@@ -14,7 +14,6 @@ using varn::DeviceIdentity;
 
 TEST(ConnectRequest, DefaultIsAManualConnectThatSwitchesTwiceAndCarriesNothing) {
   ConnectRequest request;
-  EXPECT_EQ(request.kind, 1);
   EXPECT_EQ(request.connectCount, 2);
   for (const DeviceIdentity* endpoint :
        {&request.capture, &request.render, &request.bridgeCapture, &request.bridgeRender}) {

@@ -168,7 +168,7 @@ TEST_F(DeviceListsOnWindow, PickSavesTheChoiceButNeverTheRoutedEndpoints) {
     ResetWindowFlags();
     varn::NoteDeviceFinding(varn::DeviceFinding::ChannelLost);
     varn::WorkerOutcome failedRecovery;
-    failedRecovery.op = varn::InputRecoveryReconnect;
+    failedRecovery.op = varn::OperationTag(varn::OperationKind::InputRecoveryReconnect);
     varn::NoteTaskOutcome(failedRecovery, true);
     EnableWindow(GetDlgItem(host, varn::kConnectButtonId), FALSE);
     varn::SetStatusText(L"旧状态");

@@ -262,7 +262,7 @@ TEST_F(WatchScenario, ABridgeEndpointDisabledWhileTheCardIsAwayIsEnabledAndTheNo
   ASSERT_NE(WaitFor("[WARN ] [dev] 声卡通道不可用 录制:缺失=1", before), kNowhere);
   EXPECT_TRUE(WaitUntil([] { return ShellShowsBalloon(L"请打开或者插入对应的USB声卡，设备恢复后将自动连接。"); }, 5000));
   EXPECT_NE(WaitFor("[INFO ] [work] 任务结束 op=6 ok=1", before, 15000), kNowhere) << "enabled while the card is away";
-  EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::kCaptureFlow));
+  EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::Flow::Capture));
   EXPECT_TRUE(WaitForStatus(L"声卡输入通道已断开，恢复后将自动连接"));
 
   const size_t plugged = LogSize();
@@ -290,7 +290,7 @@ TEST_F(WatchScenario, ADisabledBridgeEndpointIsEnabledOnEveryRunUntilActiveThenR
   ASSERT_NE(again, kNowhere) << "the next run tries again";
   const size_t enabled = WaitFor("[INFO ] [work] 任务结束 op=6 ok=1", again, 15000);
   ASSERT_NE(enabled, kNowhere);
-  EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::kCaptureFlow));
+  EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::Flow::Capture));
 
   const size_t reconnect = WaitFor("[INFO ] [work] 任务开始 [端点启用后重连]", enabled);
   ASSERT_NE(reconnect, kNowhere);
@@ -313,7 +313,7 @@ TEST_F(WatchScenario, ABridgeEndpointDisabledBeforeStartIsEnabledAndConnectedTho
   ASSERT_NE(found, kNowhere);
   EXPECT_NE(WaitFor("[INFO ] [app] 操作完成 [启动自动连接] 结果=成功，当前在侦听", found), kNowhere)
       << "and the routes built";
-  EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::kCaptureFlow));
+  EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::Flow::Capture));
   ExitThroughTrayWithACleanLog();
 }
 
@@ -337,10 +337,10 @@ TEST_F(WatchScenario, TheBridgeRenderMadeTheDefaultIsReclaimedOnEveryRunUntilThe
   SetFaults("");
   const size_t reclaimed = WaitFor("[INFO ] [work] 任务结束 op=3 ok=1", at);
   ASSERT_NE(reclaimed, kNowhere);
-  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"phone-out"));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::Flow::Render), Id(L"phone-out"));
   PassTwoRuns();
   EXPECT_EQ(Find(task, reclaimed), kNowhere) << "nothing to reclaim any more";
-  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"phone-out"));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::Flow::Render), Id(L"phone-out"));
   ExitThroughTrayWithACleanLog();
 }
 
@@ -355,14 +355,14 @@ TEST_F(WatchScenario, ABridgeDefaultWithNothingElseInItsFlowIsLeftAloneUntilAnot
   for (const std::string& line : Journal()) {
     if (line.rfind("/Disable", 0) == 0 || line.rfind("/SetDefault", 0) == 0) ADD_FAILURE() << "no reclaim: " << line;
   }
-  EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::kCaptureFlow));
+  EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::Flow::Capture));
 
   // With the card back Windows has a choice again: the default is taken back onto it.
   const size_t before = LogSize();
   ASSERT_EQ(Audiosim(L"plug card"), 0);
   EXPECT_NE(WaitFor("[INFO ] [dev] 默认设备已夺回", before), kNowhere);
-  EXPECT_EQ(varn::DefaultEndpointId(varn::kCaptureFlow), Id(L"card-in"));
-  EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::kCaptureFlow));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::Flow::Capture), Id(L"card-in"));
+  EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::Flow::Capture));
   ExitThroughTrayWithACleanLog();
 }
 

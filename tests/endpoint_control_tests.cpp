@@ -74,8 +74,8 @@ TEST_F(EndpointControl, BridgeCaptureAsDefaultIsHandedBackToTheCard) {
   EXPECT_EQ(dev[1].rfind("[INFO ] [dev] 端点禁用成功 id=" + Utf8(bridgeIn.id) + " 耗时=", 0), 0u) << dev[1];
   EXPECT_EQ(dev[2].rfind("[INFO ] [dev] 端点启用成功 id=" + Utf8(bridgeIn.id) + " 耗时=", 0), 0u) << dev[2];
   EXPECT_EQ(dev[3], "[INFO ] [dev] 默认设备已夺回 录制=" + cardIn + " 播放=" + phoneOut);
-  EXPECT_EQ(varn::DefaultEndpointId(varn::kCaptureFlow), Id(L"card-in"));
-  EXPECT_TRUE(varn::IsActiveEndpoint(bridgeIn.id, varn::kCaptureFlow));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::Flow::Capture), Id(L"card-in"));
+  EXPECT_TRUE(varn::IsActiveEndpoint(bridgeIn.id, varn::Flow::Capture));
 
   // Nothing to do: no command, no line, false.
   ASSERT_TRUE(WriteBytes(dir / L"journal.log", ""));
@@ -91,21 +91,21 @@ TEST_F(EndpointControl, BridgeCaptureAsDefaultIsHandedBackToTheCard) {
   EXPECT_EQ(Journal(), (Lines{"/Disable " + Q(bridgeIn.id), "/Enable " + Q(bridgeIn.id),
                               "/Disable " + Q(bridgeOut.id), "/Enable " + Q(bridgeOut.id),
                               "/SetDefault \"" + cardIn + "\" all", "/SetDefault \"" + phoneOut + "\" all"}));
-  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"phone-out"));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::Flow::Render), Id(L"phone-out"));
 }
 
 TEST_F(EndpointControl, AFlowWithNothingElseIsLeftAloneAndAFailedHandOverStopsTheReclaim) {
   ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
   ASSERT_EQ(Audiosim(L"unplug card"), 0);  // the bridge capture is now the only one, and default
-  ASSERT_EQ(varn::DefaultEndpointId(varn::kCaptureFlow), bridgeIn.id);
+  ASSERT_EQ(varn::DefaultEndpointId(varn::Flow::Capture), bridgeIn.id);
   // Windows could choose no other input: that flow is left alone (disabling the bridge capture
   // would only break its route), the computer's sound is taken back all the same.
   EXPECT_TRUE(varn::ReclaimDefaultDevices(bridgeIn, bridgeOut));
   EXPECT_EQ(Journal(), (Lines{"/Disable " + Q(bridgeOut.id), "/Enable " + Q(bridgeOut.id),
                               "/SetDefault " + Q(Id(L"phone-out")) + " all"}));
-  EXPECT_TRUE(varn::IsActiveEndpoint(bridgeIn.id, varn::kCaptureFlow));
-  EXPECT_EQ(varn::DefaultEndpointId(varn::kCaptureFlow), bridgeIn.id);
-  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"phone-out"));
+  EXPECT_TRUE(varn::IsActiveEndpoint(bridgeIn.id, varn::Flow::Capture));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::Flow::Capture), bridgeIn.id);
+  EXPECT_EQ(varn::DefaultEndpointId(varn::Flow::Render), Id(L"phone-out"));
   ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
 
   // Windows chose the card, but the bridge does not come back when enabled.
@@ -117,8 +117,8 @@ TEST_F(EndpointControl, AFlowWithNothingElseIsLeftAloneAndAFailedHandOverStopsTh
   EXPECT_FALSE(varn::ReclaimDefaultDevices(bridgeIn, bridgeOut));
   EXPECT_EQ(Journal(), (Lines{"/Disable " + Q(bridgeIn.id), "/Enable " + Q(bridgeIn.id),
                               "/Enable " + Q(bridgeIn.id), "/Enable " + Q(bridgeIn.id)}));
-  EXPECT_TRUE(varn::IsDisabledEndpoint(bridgeIn.id, varn::kCaptureFlow));
-  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), bridgeOut.id) << "the render side is skipped";
+  EXPECT_TRUE(varn::IsDisabledEndpoint(bridgeIn.id, varn::Flow::Capture));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::Flow::Render), bridgeOut.id) << "the render side is skipped";
 }
 
 TEST_F(EndpointControl, DefaultConfirmedOnlyAtTheSecondCheck) {
@@ -159,7 +159,7 @@ TEST_F(EndpointControl, DefaultNeverConfirmedIsAnErrorAfterThreeAttempts) {
 TEST_F(EndpointControl, AnEnableThatTakesTwoSecondsSucceedsInTheSecondPass) {
   ASSERT_EQ(Audiosim(L"disable bridge-out"), 0);
   SetFaults("Enable enable-delay=2000\n");
-  EXPECT_TRUE(varn::SetEndpointEnabled(bridgeOut.id, varn::kRenderFlow, true));
+  EXPECT_TRUE(varn::SetEndpointEnabled(bridgeOut.id, varn::Flow::Render, true));
   EXPECT_EQ(Journal(), (Lines{"/Enable " + Q(bridgeOut.id), "/Enable " + Q(bridgeOut.id)}));
   Lines dev = LogLines("dev");
   ASSERT_EQ(dev.size(), 2u);
@@ -170,7 +170,7 @@ TEST_F(EndpointControl, AnEnableThatTakesTwoSecondsSucceedsInTheSecondPass) {
 TEST_F(EndpointControl, AStateNeverReachedFailsAfterThreePasses) {
   SetFaults("Disable noeffect\n");
   ULONGLONG start = GetTickCount64();
-  EXPECT_FALSE(varn::SetEndpointEnabled(bridgeOut.id, varn::kRenderFlow, false));
+  EXPECT_FALSE(varn::SetEndpointEnabled(bridgeOut.id, varn::Flow::Render, false));
   EXPECT_GE(GetTickCount64() - start, 4800u);
   EXPECT_EQ(Journal().size(), 3u);
   Lines dev = LogLines("dev");
@@ -179,7 +179,7 @@ TEST_F(EndpointControl, AStateNeverReachedFailsAfterThreePasses) {
   EXPECT_EQ(dev[3].rfind("[ERROR] [dev] 端点禁用失败 id=" + Utf8(bridgeOut.id) + " 历时=", 0), 0u);
   // An unplugged endpoint counts as disabled at the first check.
   ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
-  EXPECT_TRUE(varn::SetEndpointEnabled(bridgeOut.id, varn::kRenderFlow, false));
+  EXPECT_TRUE(varn::SetEndpointEnabled(bridgeOut.id, varn::Flow::Render, false));
 }
 
 TEST_F(EndpointControl, OnlyTheDisabledBridgeEndpointIsEnabled) {
@@ -198,7 +198,7 @@ TEST_F(EndpointControl, OnlyTheDisabledBridgeEndpointIsEnabled) {
   EXPECT_EQ(Journal(), Lines{"/Enable " + Q(bridgeOut.id)});
   EXPECT_EQ(LogLines("dev").at(0),
             "[WARN ] [dev] 启动时发现处于禁用状态的桥接器端点 播放=" + Utf8(bridgeOut.id) + " 录制=(无)");
-  EXPECT_TRUE(varn::IsActiveEndpoint(bridgeOut.id, varn::kRenderFlow));
+  EXPECT_TRUE(varn::IsActiveEndpoint(bridgeOut.id, varn::Flow::Render));
 }
 
 TEST_F(EndpointControl, RequestsThatFollowTheDefaultGetTheCurrentIds) {

@@ -44,18 +44,18 @@ class Endpoints : public SimulatedWorldTest {
 };
 
 TEST_F(Endpoints, ListsStartWithTheDefaultEntryAndFollowEnumerationOrder) {
-  std::vector<DeviceIdentity> capture = varn::ListEndpoints(varn::kCaptureFlow);
+  std::vector<DeviceIdentity> capture = varn::ListEndpoints(varn::Flow::Capture);
   ASSERT_EQ(capture.size(), 3u);
   EXPECT_EQ(capture[0].name, L"默认设备");
   EXPECT_EQ(capture[0].id, Id(L"card-in"));
   EXPECT_EQ(capture[1].name, L"线路输入 (High Definition Audio Device)");
   EXPECT_EQ(capture[1].id, Id(L"card-in"));
   EXPECT_EQ(capture[2].id, Id(L"bridge-in"));
-  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"phone-out"));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::Flow::Render), Id(L"phone-out"));
 
   // The bridge as the default: listed twice, found under its own name.
   ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
-  std::vector<DeviceIdentity> render = varn::ListEndpoints(varn::kRenderFlow);
+  std::vector<DeviceIdentity> render = varn::ListEndpoints(varn::Flow::Render);
   ASSERT_EQ(render.size(), 3u);
   EXPECT_EQ(render[0].id, Id(L"bridge-out"));
   std::optional<DeviceIdentity> bridge = varn::FindBridge(render);
@@ -72,10 +72,10 @@ TEST_F(Endpoints, ListsStartWithTheDefaultEntryAndFollowEnumerationOrder) {
     ASSERT_EQ(world.defaults[flow][audiosim::kConsole], world.defaults[flow][audiosim::kCommunications]);
     ASSERT_NE(world.defaults[flow][audiosim::kConsole], world.defaults[flow][audiosim::kMultimedia]);
   }
-  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"phone-out"));
-  EXPECT_EQ(varn::ListEndpoints(varn::kRenderFlow).at(0).id, Id(L"phone-out"));
-  EXPECT_EQ(varn::DefaultEndpointId(varn::kCaptureFlow), Id(L"bridge-in"));
-  EXPECT_EQ(varn::ListEndpoints(varn::kCaptureFlow).at(0).id, Id(L"bridge-in"));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::Flow::Render), Id(L"phone-out"));
+  EXPECT_EQ(varn::ListEndpoints(varn::Flow::Render).at(0).id, Id(L"phone-out"));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::Flow::Capture), Id(L"bridge-in"));
+  EXPECT_EQ(varn::ListEndpoints(varn::Flow::Capture).at(0).id, Id(L"bridge-in"));
 
   // No default entry is ever taken for the bridge, even if its name were the bridge's.
   EXPECT_FALSE(varn::FindBridge({{L"USB Audio VARN", L"x"}}).has_value());
@@ -87,7 +87,7 @@ TEST_F(Endpoints, BridgeIsRecognisedByTheExactTextOnlyAndTheFirstWins) {
                    {L"b", L"Line (Card)"},
                    {L"c", L"麦克风 (USB Audio VARN)"},
                    {L"d", L"麦克风 (2- USB Audio VARN)"}});
-  std::vector<DeviceIdentity> list = varn::ListEndpoints(varn::kCaptureFlow);
+  std::vector<DeviceIdentity> list = varn::ListEndpoints(varn::Flow::Capture);
   ASSERT_EQ(list.size(), 5u);
   std::optional<DeviceIdentity> bridge = varn::FindBridge(list);
   ASSERT_TRUE(bridge.has_value());
@@ -100,71 +100,71 @@ TEST_F(Endpoints, BridgeIsRecognisedByTheExactTextOnlyAndTheFirstWins) {
 
 TEST_F(Endpoints, ResolveSelectionCountsOnlyNonBridgeEntries) {
   UseCaptureWorld({{L"bridge", L"麦克风 (USB Audio VARN)"}, {L"a", L"Line A"}, {L"b", L"Line B"}});
-  std::vector<DeviceIdentity> list = varn::ListEndpoints(varn::kCaptureFlow);
+  std::vector<DeviceIdentity> list = varn::ListEndpoints(varn::Flow::Capture);
   ASSERT_EQ(Names(list), (std::vector<std::wstring>{L"默认设备", L"麦克风 (USB Audio VARN)", L"Line A", L"Line B"}));
 
-  DeviceIdentity second = varn::ResolveSelection(list, 2, varn::kCaptureFlow);
+  DeviceIdentity second = varn::ResolveSelection(list, 2, varn::Flow::Capture);
   EXPECT_EQ(second.name, L"Line B");
   EXPECT_EQ(second.id, Id(L"b"));
-  EXPECT_EQ(varn::ResolveSelection(list, 1, varn::kCaptureFlow).id, Id(L"a"));
+  EXPECT_EQ(varn::ResolveSelection(list, 1, varn::Flow::Capture).id, Id(L"a"));
   for (int index : {3, 99, -1}) {
-    DeviceIdentity none = varn::ResolveSelection(list, index, varn::kCaptureFlow);
+    DeviceIdentity none = varn::ResolveSelection(list, index, varn::Flow::Capture);
     EXPECT_TRUE(none.name.empty() && none.id.empty()) << index;
   }
-  EXPECT_TRUE(varn::ResolveSelection({}, 0, varn::kCaptureFlow).id.empty());
+  EXPECT_TRUE(varn::ResolveSelection({}, 0, varn::Flow::Capture).id.empty());
 
   // Index 0 reads the default now, not when the list was made.
-  EXPECT_EQ(varn::ResolveSelection(list, 0, varn::kCaptureFlow).name, L"麦克风 (USB Audio VARN)");
+  EXPECT_EQ(varn::ResolveSelection(list, 0, varn::Flow::Capture).name, L"麦克风 (USB Audio VARN)");
   ASSERT_EQ(Audiosim(L"default b"), 0);
-  DeviceIdentity followed = varn::ResolveSelection(list, 0, varn::kCaptureFlow);
+  DeviceIdentity followed = varn::ResolveSelection(list, 0, varn::Flow::Capture);
   EXPECT_EQ(followed.id, Id(L"b"));
   EXPECT_EQ(followed.name, L"Line B");
   // A default that the old list does not know keeps the default entry's name.
   ASSERT_EQ(Audiosim(L"replug b"), 0);
   ASSERT_EQ(Audiosim(L"default b"), 0);
-  followed = varn::ResolveSelection(list, 0, varn::kCaptureFlow);
+  followed = varn::ResolveSelection(list, 0, varn::Flow::Capture);
   EXPECT_EQ(followed.id, Id(L"b"));
   EXPECT_EQ(followed.name, L"默认设备");
 }
 
 TEST_F(Endpoints, ActiveDisabledAndMuteStateOfSingleEndpoints) {
   const std::wstring bridgeIn = Id(L"bridge-in"), cardIn = Id(L"card-in");
-  EXPECT_TRUE(varn::IsActiveEndpoint(bridgeIn, varn::kCaptureFlow));
-  EXPECT_FALSE(varn::IsActiveEndpoint(bridgeIn, varn::kRenderFlow)) << "wrong flow";
-  EXPECT_FALSE(varn::IsActiveEndpoint(L"", varn::kCaptureFlow));
-  EXPECT_TRUE(varn::FindDisabledBridgeId(varn::kCaptureFlow).empty());
+  EXPECT_TRUE(varn::IsActiveEndpoint(bridgeIn, varn::Flow::Capture));
+  EXPECT_FALSE(varn::IsActiveEndpoint(bridgeIn, varn::Flow::Render)) << "wrong flow";
+  EXPECT_FALSE(varn::IsActiveEndpoint(L"", varn::Flow::Capture));
+  EXPECT_TRUE(varn::FindDisabledBridgeId(varn::Flow::Capture).empty());
 
   ASSERT_EQ(Audiosim(L"disable bridge-in"), 0);
-  EXPECT_FALSE(varn::IsActiveEndpoint(bridgeIn, varn::kCaptureFlow));
-  EXPECT_FALSE(varn::FindBridge(varn::ListEndpoints(varn::kCaptureFlow)).has_value());
-  EXPECT_EQ(varn::FindDisabledBridgeId(varn::kCaptureFlow), bridgeIn);
-  EXPECT_TRUE(varn::FindDisabledBridgeId(varn::kRenderFlow).empty());
-  EXPECT_TRUE(varn::IsDisabledEndpoint(bridgeIn, varn::kCaptureFlow));
-  EXPECT_FALSE(varn::IsDisabledEndpoint(cardIn, varn::kCaptureFlow));
-  EXPECT_FALSE(varn::IsDisabledEndpoint(L"", varn::kCaptureFlow));
+  EXPECT_FALSE(varn::IsActiveEndpoint(bridgeIn, varn::Flow::Capture));
+  EXPECT_FALSE(varn::FindBridge(varn::ListEndpoints(varn::Flow::Capture)).has_value());
+  EXPECT_EQ(varn::FindDisabledBridgeId(varn::Flow::Capture), bridgeIn);
+  EXPECT_TRUE(varn::FindDisabledBridgeId(varn::Flow::Render).empty());
+  EXPECT_TRUE(varn::IsDisabledEndpoint(bridgeIn, varn::Flow::Capture));
+  EXPECT_FALSE(varn::IsDisabledEndpoint(cardIn, varn::Flow::Capture));
+  EXPECT_FALSE(varn::IsDisabledEndpoint(L"", varn::Flow::Capture));
 
   // A bridge render endpoint whose jack is empty is neither active nor disabled.
   const std::wstring bridgeOut = Id(L"bridge-out");
   ASSERT_EQ(Audiosim(L"jack bridge-out out"), 0);
-  EXPECT_FALSE(varn::IsActiveEndpoint(bridgeOut, varn::kRenderFlow));
-  EXPECT_TRUE(varn::FindDisabledBridgeId(varn::kRenderFlow).empty());
-  EXPECT_FALSE(varn::IsDisabledEndpoint(bridgeOut, varn::kRenderFlow));
+  EXPECT_FALSE(varn::IsActiveEndpoint(bridgeOut, varn::Flow::Render));
+  EXPECT_TRUE(varn::FindDisabledBridgeId(varn::Flow::Render).empty());
+  EXPECT_FALSE(varn::IsDisabledEndpoint(bridgeOut, varn::Flow::Render));
 
   EXPECT_EQ(varn::ReadEndpointMute(cardIn), std::make_pair(true, false));
   ASSERT_EQ(Audiosim(L"mute card-in"), 0);
   EXPECT_EQ(varn::ReadEndpointMute(cardIn), std::make_pair(true, true));
   ASSERT_EQ(Audiosim(L"unplug card"), 0);
   EXPECT_EQ(varn::ReadEndpointMute(cardIn), std::make_pair(false, false));
-  EXPECT_FALSE(varn::IsActiveEndpoint(cardIn, varn::kCaptureFlow));
-  EXPECT_FALSE(varn::IsDisabledEndpoint(cardIn, varn::kCaptureFlow)) << "unplugged is not disabled";
+  EXPECT_FALSE(varn::IsActiveEndpoint(cardIn, varn::Flow::Capture));
+  EXPECT_FALSE(varn::IsDisabledEndpoint(cardIn, varn::Flow::Capture)) << "unplugged is not disabled";
   EXPECT_EQ(varn::ReadEndpointMute(L"{no such endpoint}"), std::make_pair(false, false));
 
   // Nothing active and no default: the default entry keeps its place, with no id.
-  std::vector<DeviceIdentity> capture = varn::ListEndpoints(varn::kCaptureFlow);
+  std::vector<DeviceIdentity> capture = varn::ListEndpoints(varn::Flow::Capture);
   ASSERT_EQ(capture.size(), 1u);
   EXPECT_EQ(capture[0].name, L"默认设备");
   EXPECT_TRUE(capture[0].id.empty());
-  EXPECT_TRUE(varn::DefaultEndpointId(varn::kCaptureFlow).empty());
+  EXPECT_TRUE(varn::DefaultEndpointId(varn::Flow::Capture).empty());
 }
 
 }  // namespace

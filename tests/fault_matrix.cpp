@@ -179,10 +179,10 @@ TEST_F(FaultMatrix, SoundToolFaultsAreReportedAsFailuresAndTheNextTryWorks) {
   ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
   EXPECT_TRUE(WaitUntil([&] { return LoggedPrefix("[INFO ] [work] 任务结束 op=3 ok=0 "); }, 20000))
       << "reported as a failure";
-  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"bridge-out"));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::Flow::Render), Id(L"bridge-out"));
   SetFaults("");
   EXPECT_TRUE(WaitUntil([&] { return LoggedPrefix("[INFO ] [work] 任务结束 op=3 ok=1 "); }, 20000));
-  EXPECT_EQ(varn::DefaultEndpointId(varn::kRenderFlow), Id(L"phone-out"));
+  EXPECT_EQ(varn::DefaultEndpointId(varn::Flow::Render), Id(L"phone-out"));
   ExitThroughTrayWithACleanLog();
 }
 
@@ -200,7 +200,7 @@ TEST_F(FaultMatrix, ABridgeSlowToEnableAtStartIsWaitedForAndConnected) {
   const std::string enabled = "[INFO ] [dev] 端点启用成功 id=" + Utf8(Id(L"bridge-in")) + " ";
   EXPECT_TRUE(WaitUntil([&] { return LoggedPrefix(enabled); }, 20000));
   EXPECT_TRUE(WaitForLog("[INFO ] [app] 操作完成 [启动自动连接] 结果=成功，当前在侦听", 30000));
-  EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::kCaptureFlow));
+  EXPECT_TRUE(varn::IsActiveEndpoint(Id(L"bridge-in"), varn::Flow::Capture));
   EXPECT_TRUE(Listening(L"card-in") && Listening(L"bridge-in"));
   ExitThroughTrayWithACleanLog();
 }

@@ -23,6 +23,7 @@ namespace {
 using varn::DeviceFinding;
 using varn::WindowFlags;
 using varn::WorkerOutcome;
+using Op = varn::OperationKind;
 
 // The route flags that are set, by name, in a fixed order.
 std::string SetFlags(const WindowFlags& f) {
@@ -55,10 +56,10 @@ WindowFlags FlagsNamed(const std::string& names) {
   return f;
 }
 
-WorkerOutcome Outcome(int op, bool ok, int listening = -1, bool routesRecorded = false) {
+WorkerOutcome Outcome(Op op, bool ok, int listening = -1, bool routesRecorded = false) {
   WorkerOutcome outcome;
   outcome.routesRecorded = routesRecorded;
-  outcome.op = op;
+  outcome.op = varn::OperationTag(op);
   outcome.ok = ok;
   outcome.listenKnown = listening >= 0;
   outcome.listening = listening == 1;
@@ -77,31 +78,31 @@ TEST(FlagEvents, EachEventChangesTheFlagsOfItsRowOnly) {
   auto outcome = [](WorkerOutcome o, bool listed) { return [o, listed](WindowFlags& f) { varn::ApplyOutcome(f, o, listed); }; };
   auto finding = [](DeviceFinding d) { return [d](WindowFlags& f) { varn::ApplyFinding(f, d); }; };
   const Row rows[] = {
-      {"recovery worked", lost, outcome(Outcome(varn::InputRecoveryReconnect, true, 1), false),
+      {"recovery worked", lost, outcome(Outcome(Op::InputRecoveryReconnect, true, 1), false),
        "bridgePresent connectEnabled listeningActive"},
-      {"recovery failed: retried, Connect off", lost, outcome(Outcome(varn::InputRecoveryReconnect, false, 0), false),
+      {"recovery failed: retried, Connect off", lost, outcome(Outcome(Op::InputRecoveryReconnect, false, 0), false),
        "bridgePresent channelUnavailable unavailableHandled"},
-      {"a connect that worked ends a loss", lost, outcome(Outcome(varn::ManualConnect, true, 1), false),
+      {"a connect that worked ends a loss", lost, outcome(Outcome(Op::ManualConnect, true, 1), false),
        "bridgePresent connectEnabled listeningActive"},
-      {"a failed connect keeps it", lost, outcome(Outcome(varn::StartupAutoConnect, false, 0), false), lost},
-      {"cancel", working + " inputMayListen", outcome(Outcome(varn::CancelListen, true, 0), false),
+      {"a failed connect keeps it", lost, outcome(Outcome(Op::StartupAutoConnect, false, 0), false), lost},
+      {"cancel", working + " inputMayListen", outcome(Outcome(Op::CancelListen, true, 0), false),
        "bridgePresent connectEnabled startupReady"},
-      {"a failed cancel", working + " inputMayListen", outcome(Outcome(varn::CancelListen, false, 0), false),
+      {"a failed cancel", working + " inputMayListen", outcome(Outcome(Op::CancelListen, false, 0), false),
        "bridgePresent connectEnabled startupReady inputMayListen"},
       {"a connect that failed after recording its routes", "bridgePresent connectEnabled",
-       outcome(Outcome(varn::ManualConnect, false, 0, true), false), "bridgePresent connectEnabled inputMayListen"},
-      {"a stop", "bridgePresent inputMayListen", outcome(Outcome(varn::RepeatStopInputListen, true, 0), false),
+       outcome(Outcome(Op::ManualConnect, false, 0, true), false), "bridgePresent connectEnabled inputMayListen"},
+      {"a stop", "bridgePresent inputMayListen", outcome(Outcome(Op::RepeatStopInputListen, true, 0), false),
        "bridgePresent"},
-      {"the reclaim reports no route state", working, outcome(Outcome(varn::DefaultReclaimReconnect, true), false),
+      {"the reclaim reports no route state", working, outcome(Outcome(Op::DefaultReclaimReconnect, true), false),
        working},
       {"enabling failed and nothing listed", "bridgePresent connectEnabled",
-       outcome(Outcome(varn::EnableBridgeEndpoints, false), false), "connectEnabled"},
-      {"enabling worked", "connectEnabled", outcome(Outcome(varn::EnableBridgeEndpoints, true), true),
+       outcome(Outcome(Op::EnableBridgeEndpoints, false), false), "connectEnabled"},
+      {"enabling worked", "connectEnabled", outcome(Outcome(Op::EnableBridgeEndpoints, true), true),
        "bridgePresent connectEnabled"},
       {"start-up work without the bridge since creation", "connectEnabled bridgeAbsentAtStart",
-       outcome(Outcome(varn::StartupWork, true), false), "connectEnabled startupReady"},
+       outcome(Outcome(Op::StartupWork, true), false), "connectEnabled startupReady"},
       {"start-up work with the bridge", "connectEnabled bridgeAbsentAtStart",
-       outcome(Outcome(varn::StartupWork, true), true), "bridgePresent connectEnabled startupReady bridgeAbsentAtStart"},
+       outcome(Outcome(Op::StartupWork, true), true), "bridgePresent connectEnabled startupReady bridgeAbsentAtStart"},
       {"channel lost", "bridgePresent inputMayListen", finding(DeviceFinding::ChannelLost), lost},
       {"routed endpoint moved while listening", working, finding(DeviceFinding::RoutedEndpointMoved),
        "bridgePresent unavailableHandled connectEnabled listeningActive startupReady"},
@@ -167,32 +168,53 @@ TEST(GuardWaiters, AnActionWaitsOnlyForTheGuardThatRunsNow) {
   ASSERT_TRUE(testing_support::WaitUntil([] { return !varn::IsWorkerBusy(); }, 5000)) << "the dropped outcome";
 
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  auto blocking = [release](int op) {
+  auto blocking = [release](Op op) {
     return [release, op](const varn::Progress&) {
       WaitForSingleObject(release, 5000);
       WorkerOutcome outcome;
-      outcome.op = op;
+      outcome.op = varn::OperationTag(op);
       return outcome;
     };
   };
   int ran = 0;
-  ASSERT_TRUE(varn::SubmitTask(blocking(varn::ManualConnect), false, varn::OperationName(varn::ManualConnect)));
+  ASSERT_TRUE(varn::SubmitTask(blocking(Op::ManualConnect), false, varn::OperationName(Op::ManualConnect)));
   EXPECT_FALSE(varn::RunAfterGuard(varn::GuardWaiter::RouteAction, [&] { ++ran; })) << "another task holds the worker";
   SetEvent(release);
   ASSERT_TRUE(testing_support::WaitUntil([] { return !varn::IsWorkerBusy(); }, 5000));
 
   ResetEvent(release);
-  ASSERT_TRUE(varn::SubmitTask(blocking(varn::VolumeGuard), false, varn::OperationName(varn::VolumeGuard)));
+  ASSERT_TRUE(varn::SubmitTask(blocking(Op::VolumeGuard), false, varn::OperationName(Op::VolumeGuard)));
   EXPECT_TRUE(varn::RunAfterGuard(varn::GuardWaiter::RouteAction, [&] { ++ran; }));
-  varn::OnOutcomeTaken(varn::ManualConnect);
-  varn::OnOutcomeTaken(varn::VolumeGuard);
+  varn::OnOutcomeTaken(Op::ManualConnect);
+  varn::OnOutcomeTaken(Op::VolumeGuard);
   EXPECT_EQ(ran, 0) << "dropped by the outcome of another task";
   EXPECT_TRUE(varn::RunAfterGuard(varn::GuardWaiter::RouteAction, [&] { ++ran; }));
-  varn::OnOutcomeTaken(varn::VolumeGuard);
+  varn::OnOutcomeTaken(Op::VolumeGuard);
   EXPECT_EQ(ran, 1) << "carried out once after the guard's";
   SetEvent(release);
   varn::StopWorker();
   CloseHandle(release);
+}
+
+// The task bodies know no operation: whatever a body returns, or when it throws, the outcome
+// comes back filed under the operation it was submitted for.
+TEST(Operations, AnOutcomeIsFiledUnderTheOperationItWasSubmittedFor) {
+  // Without a window to post to, the worker drops outcomes; this one only has to accept posts.
+  HWND sink = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(sink, nullptr);
+  varn::StartWorker(sink, WM_APP, WM_APP + 1);
+  const std::function<WorkerOutcome(const varn::Progress&)> bodies[] = {
+      [](const varn::Progress&) { return Outcome(Op::ManualConnect, true); },
+      [](const varn::Progress&) -> WorkerOutcome { throw 7; },
+  };
+  for (const auto& body : bodies) {
+    ASSERT_TRUE(varn::SubmitOperation(Op::CancelListen, body, false));
+    WorkerOutcome taken;
+    ASSERT_TRUE(testing_support::WaitUntil([&] { return varn::TakeOutcome(taken); }, 5000));
+    EXPECT_EQ(varn::OperationOf(taken), Op::CancelListen);
+  }
+  varn::StopWorker();
+  DestroyWindow(sink);
 }
 
 }  // namespace

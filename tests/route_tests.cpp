@@ -209,7 +209,7 @@ TEST_F(Routes, ADeviceNameCannotForgeALogRecord) {
     return true;
   }));
   DeviceIdentity named;
-  for (const DeviceIdentity& entry : varn::ListEndpoints(varn::kCaptureFlow)) {
+  for (const DeviceIdentity& entry : varn::ListEndpoints(varn::Flow::Capture)) {
     if (entry.id == cardIn.id) named = entry;
   }
   ASSERT_EQ(named.name, forged) << "Core Audio hands the name over as it is";

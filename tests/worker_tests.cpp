@@ -12,7 +12,6 @@
 #include <stdexcept>
 
 #include "log/log.h"
-#include "operations/operations.h"
 #include "support/patterns.h"
 #include "support/test_support.h"
 #include "worker/worker.h"
@@ -184,7 +183,7 @@ TEST_F(Worker, LatestOutcomeAndProgressWinAndTravelWhole) {
   ASSERT_TRUE(SubmitTask([&](const Progress& progress) {
     for (const wchar_t* text : {L"一", L"二", L"正在检查音量..."}) progress.ReportProgress(text);
     SetEvent(started);
-    return Outcome(varn::VolumeGuard, true, L"first");
+    return Outcome(10, true, L"first");
   }, false, L"音量守护"));
   ASSERT_EQ(WaitForSingleObject(started, 5000), WAIT_OBJECT_0);
   ASSERT_TRUE(PumpUntil([] { return donePosts == 1 && progressPosts == 3; }, 5000));
@@ -234,8 +233,8 @@ TEST_F(Worker, StopWaitsForTheRunningTaskPostsNothingAndRefusesLaterTasks) {
 
 TEST_F(Worker, ThrowingTaskBecomesAFailureAndTheWorkerGoesOn) {
   WorkerOutcome thrown = RunToEnd([](const Progress&) -> WorkerOutcome { throw std::runtime_error("boom"); },
-                                  true, L"手动连接", varn::ManualConnect);
-  EXPECT_EQ(thrown.op, varn::ManualConnect) << "filed under the operation it was submitted for";
+                                  true, L"手动连接", 1);
+  EXPECT_EQ(thrown.op, 1) << "filed under the operation it was submitted for";
   EXPECT_TRUE(!thrown.ok && thrown.statusText.empty() && thrown.updateStatus && !thrown.listenKnown);
   EXPECT_EQ(RunToEnd([](const Progress&) -> WorkerOutcome { throw 7; }, false, nullptr).op, 0);
   EXPECT_TRUE(RunToEnd(Returning(Outcome(3, true)), false, L"after").ok);

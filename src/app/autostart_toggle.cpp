@@ -27,9 +27,9 @@ void AutostartToggled(bool fromTray) {
   int renderIndex = SelectedDeviceItem(kRenderComboId);
   if (wanted && captureIndex >= 0 && renderIndex >= 0) {
     WriteSettingString(kCaptureIdValue,
-                       MakeSavedSelection(captureIndex, ResolveSelection(captureList, captureIndex, kCaptureFlow).id));
+                       MakeSavedSelection(captureIndex, ResolveSelection(captureList, captureIndex, Flow::Capture).id));
     WriteSettingString(kRenderIdValue,
-                       MakeSavedSelection(renderIndex, ResolveSelection(renderList, renderIndex, kRenderFlow).id));
+                       MakeSavedSelection(renderIndex, ResolveSelection(renderList, renderIndex, Flow::Render).id));
   }
   WriteStartupEnabled(wanted);
   WriteStartupConfigured();

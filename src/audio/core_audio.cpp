@@ -43,7 +43,7 @@ ComPtr<IAudioEndpointVolume> ActivateEndpointVolume(const std::wstring& id) {
   return volume;
 }
 
-std::wstring DefaultEndpointIdFrom(IMMDeviceEnumerator* enumerator, int flow) {
+std::wstring DefaultEndpointIdFrom(IMMDeviceEnumerator* enumerator, Flow flow) {
   ComPtr<IMMDevice> device;
   std::wstring id;
   if (SUCCEEDED(enumerator->GetDefaultAudioEndpoint(static_cast<EDataFlow>(flow), eMultimedia,

@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "audio/device_identity.h"
+
 namespace varn {
 
 // {BCDE0395-E52F-467C-8E3D-C4579291692E}, MMDeviceEnumerator. The notification registration
@@ -22,7 +24,7 @@ Microsoft::WRL::ComPtr<IMMDeviceEnumerator> CreateDeviceEnumerator();
 Microsoft::WRL::ComPtr<IMMDevice> DeviceById(IMMDeviceEnumerator* enumerator, const std::wstring& id);
 Microsoft::WRL::ComPtr<IAudioEndpointVolume> ActivateEndpointVolume(const std::wstring& id);
 // The default endpoint for the multimedia role, empty when there is none or it cannot be read.
-std::wstring DefaultEndpointIdFrom(IMMDeviceEnumerator* enumerator, int flow);
+std::wstring DefaultEndpointIdFrom(IMMDeviceEnumerator* enumerator, Flow flow);
 bool ReadDeviceId(IMMDevice* device, std::wstring& id);
 // True only for a VT_LPWSTR value.
 bool ReadFriendlyName(IMMDevice* device, std::wstring& name);

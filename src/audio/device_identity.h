@@ -6,6 +6,13 @@
 
 namespace varn {
 
+// A data flow, numbered as the platform numbers it (eRender, eCapture), so that it passes
+// straight to Core Audio.
+enum class Flow : int {
+  Render = 0,
+  Capture = 1,
+};
+
 // A friendly name and a Core Audio endpoint id. An empty id means "no endpoint". Ids are
 // compared exactly; names only serve display, logs and recognising an endpoint again.
 struct DeviceIdentity {

@@ -17,7 +17,7 @@ using Microsoft::WRL::ComPtr;
 // The flow's endpoints in the given states, in the platform's order. An endpoint whose id
 // cannot be read is left out; so is one without a readable name when the name is required,
 // otherwise its name stays empty.
-std::vector<DeviceIdentity> Enumerate(IMMDeviceEnumerator* enumerator, int flow, DWORD states,
+std::vector<DeviceIdentity> Enumerate(IMMDeviceEnumerator* enumerator, Flow flow, DWORD states,
                                       bool requireName) {
   std::vector<DeviceIdentity> found;
   ComPtr<IMMDeviceCollection> devices;
@@ -38,7 +38,7 @@ std::vector<DeviceIdentity> Enumerate(IMMDeviceEnumerator* enumerator, int flow,
   return found;
 }
 
-std::vector<DeviceIdentity> DisabledEndpoints(int flow) {
+std::vector<DeviceIdentity> DisabledEndpoints(Flow flow) {
   return Enumerate(CreateDeviceEnumerator().Get(), flow, DEVICE_STATE_DISABLED, false);
 }
 
@@ -47,7 +47,7 @@ std::vector<DeviceIdentity> DisabledEndpoints(int flow) {
 // Index 0 is always the default entry, also when no default can be read (its id is then
 // empty): every consumer treats index 0 as "follow the default", so a real endpoint must
 // never slide into that place.
-std::vector<DeviceIdentity> ListEndpoints(int flow) {
+std::vector<DeviceIdentity> ListEndpoints(Flow flow) {
   ComPtr<IMMDeviceEnumerator> enumerator = CreateDeviceEnumerator();
   if (!enumerator) return {};
   std::vector<DeviceIdentity> list{{kDefaultEntryName, DefaultEndpointIdFrom(enumerator.Get(), flow)}};
@@ -68,19 +68,19 @@ std::optional<DeviceIdentity> FindBridge(const std::vector<DeviceIdentity>& list
   return std::nullopt;
 }
 
-std::wstring FindDisabledBridgeId(int flow) {
+std::wstring FindDisabledBridgeId(Flow flow) {
   for (const DeviceIdentity& e : DisabledEndpoints(flow)) {
     if (NameIsBridge(e.name)) return e.id;
   }
   return std::wstring();
 }
 
-std::wstring DefaultEndpointId(int flow) {
+std::wstring DefaultEndpointId(Flow flow) {
   ComPtr<IMMDeviceEnumerator> enumerator = CreateDeviceEnumerator();
   return enumerator ? DefaultEndpointIdFrom(enumerator.Get(), flow) : std::wstring();
 }
 
-bool IsActiveEndpoint(const std::wstring& id, int flow) {
+bool IsActiveEndpoint(const std::wstring& id, Flow flow) {
   if (id.empty()) return false;
   for (const DeviceIdentity& entry : ListEndpoints(flow)) {
     if (entry.id == id) return true;
@@ -88,7 +88,7 @@ bool IsActiveEndpoint(const std::wstring& id, int flow) {
   return false;
 }
 
-bool IsDisabledEndpoint(const std::wstring& id, int flow) {
+bool IsDisabledEndpoint(const std::wstring& id, Flow flow) {
   if (id.empty()) return false;
   for (const DeviceIdentity& e : DisabledEndpoints(flow)) {
     if (e.id == id) return true;
@@ -109,7 +109,7 @@ std::pair<bool, bool> ReadEndpointMute(const std::wstring& id) {
   return {true, muted != FALSE};
 }
 
-DeviceIdentity ResolveSelection(const std::vector<DeviceIdentity>& list, int index, int flow) {
+DeviceIdentity ResolveSelection(const std::vector<DeviceIdentity>& list, int index, Flow flow) {
   if (index < 0 || list.empty()) return DeviceIdentity();
   if (index == 0) {
     DeviceIdentity current{kDefaultEntryName, DefaultEndpointId(flow)};

@@ -25,9 +25,9 @@ bool BridgeListed() { return FindBridge(captureList).has_value() && FindBridge(r
 
 void LogOutcome(const WorkerOutcome& outcome) {
   // The guard runs every few seconds; a line per run would drown the log.
-  if (outcome.op == VolumeGuard) return;
+  if (OperationOf(outcome) == OperationKind::VolumeGuard) return;
   const wchar_t* listen = !outcome.listenKnown ? L"" : outcome.listening ? L"，当前在侦听" : L"，当前未侦听";
-  LogInfo(L"app", FormatText(L"操作完成 [%s] 结果=%s%s", OperationName(outcome.op), outcome.ok ? L"成功" : L"失败",
+  LogInfo(L"app", FormatText(L"操作完成 [%s] 结果=%s%s", OperationName(OperationOf(outcome)), outcome.ok ? L"成功" : L"失败",
                              listen));
 }
 
@@ -37,7 +37,7 @@ void LogOutcome(const WorkerOutcome& outcome) {
 void FollowBridgeEnabling(const WorkerOutcome& outcome, const WindowFlags& flags) {
   if (outcome.ok && flags.bridgePresent) {
     if (flags.channelUnavailable || flags.unavailableHandled) return;
-    SubmitRecoveryConnect({EndpointEnabledReconnect, 1, L"正在恢复侦听...", L"完成：VARN 已启用，音频路由已恢复连接。",
+    SubmitRecoveryConnect({OperationKind::EndpointEnabledReconnect, 1, L"正在恢复侦听...", L"完成：VARN 已启用，音频路由已恢复连接。",
                            L"", L"", L"", L"", false});
     return;
   }
@@ -56,7 +56,8 @@ void FollowStartupWork(bool bridgeAbsentAtStart, bool bridgeListed) {
 // The flags of the kind first (one event, flag_events.cpp), then what the kind asks for next.
 // The enabling and the start-up work judge the bridge on lists refreshed for them.
 void ApplyKindReaction(const WorkerOutcome& outcome) {
-  const bool refreshes = outcome.op == EnableBridgeEndpoints || outcome.op == StartupWork;
+  const OperationKind op = OperationOf(outcome);
+  const bool refreshes = op == OperationKind::EnableBridgeEndpoints || op == OperationKind::StartupWork;
   if (refreshes) RefreshDeviceLists();
   const bool listed = refreshes && BridgeListed();
   const bool absentAtStart = Flags().bridgeAbsentAtStart;
@@ -64,8 +65,8 @@ void ApplyKindReaction(const WorkerOutcome& outcome) {
   if (outcome.autostartKnown) {
     SendMessageW(ControlWindow(kAutostartCheckId), BM_SETCHECK, Flags().autostartOn ? BST_CHECKED : BST_UNCHECKED, 0);
   }
-  if (outcome.op == EnableBridgeEndpoints) FollowBridgeEnabling(outcome, Flags());
-  if (outcome.op == StartupWork) FollowStartupWork(absentAtStart, listed);
+  if (op == OperationKind::EnableBridgeEndpoints) FollowBridgeEnabling(outcome, Flags());
+  if (op == OperationKind::StartupWork) FollowStartupWork(absentAtStart, listed);
 }
 
 // A status text wins over a notice of the same outcome: it is applied last.
@@ -96,7 +97,7 @@ void OnTaskDone() {
   ApplyKindReaction(outcome);
   ApplyGenericParts(outcome);
   UpdateActionButtons();
-  OnOutcomeTaken(outcome.op);
+  OnOutcomeTaken(OperationOf(outcome));
 }
 
 // The tray items stay usable whatever the buttons show; the actions refuse by themselves

@@ -36,8 +36,8 @@ void WarningBox(const wchar_t* text, const wchar_t* title) {
 
 // Which of the two chosen endpoints can be used right now; empty when both can.
 const wchar_t* UnusableChannelText(const ConnectRequest& selection) {
-  const bool captureOk = !selection.capture.id.empty() && IsActiveEndpoint(selection.capture.id, kCaptureFlow);
-  const bool renderOk = !selection.render.id.empty() && IsActiveEndpoint(selection.render.id, kRenderFlow);
+  const bool captureOk = !selection.capture.id.empty() && IsActiveEndpoint(selection.capture.id, Flow::Capture);
+  const bool renderOk = !selection.render.id.empty() && IsActiveEndpoint(selection.render.id, Flow::Render);
   if (!captureOk && !renderOk) return L"声卡输入和手机输出通道均不可用，请重新选择设备";
   if (!captureOk) return L"未检测到声卡输入通道，请重新选择或插入声卡";
   if (!renderOk) return L"未检测到手机输出通道，请重新选择播放设备";
@@ -103,7 +103,6 @@ bool OnConnectCommand(bool interactive) {
   }
   const int captureIndex = SelectedDeviceItem(kCaptureComboId);
   const int renderIndex = SelectedDeviceItem(kRenderComboId);
-  request.kind = ManualConnect;
   request.connectCount = kManualConnectCount;
   request.showErrorBox = interactive;
   request.closeStaleRoutes = true;
@@ -114,7 +113,7 @@ bool OnConnectCommand(bool interactive) {
   CarryHeldRoutes(request);
   FillLedgerGaps(request, captureIndex, renderIndex);
   SaveChoice(request, captureIndex, renderIndex);
-  if (!SubmitConnect(request)) return false;
+  if (!SubmitConnect(OperationKind::ManualConnect, request)) return false;
   UpdateActionButtons();
   return true;
 }
@@ -131,12 +130,17 @@ void CarryHeldRoutes(ConnectRequest& request) {
 }
 
 bool SubmitOperation(OperationKind kind, WorkerTask task, bool logTask) {
-  return SubmitTask(std::move(task), logTask, OperationName(kind), kind);
+  if (!task) return false;
+  WorkerTask filed = [kind, body = std::move(task)](const Progress& progress) {
+    WorkerOutcome outcome = body(progress);
+    outcome.op = OperationTag(kind);
+    return outcome;
+  };
+  return SubmitTask(std::move(filed), logTask, OperationName(kind), OperationTag(kind));
 }
 
-bool SubmitConnect(ConnectRequest request) {
-  return SubmitOperation(static_cast<OperationKind>(request.kind),
-                         [request](const Progress& progress) { return ConnectTaskBody(request, progress); });
+bool SubmitConnect(OperationKind kind, ConnectRequest request) {
+  return SubmitOperation(kind, [request](const Progress& progress) { return ConnectTaskBody(request, progress); });
 }
 
 // Silent by design: the program asks for these itself, and a refusal (busy, no complete
@@ -145,7 +149,6 @@ bool SubmitRecoveryConnect(const RecoveryConnect& recovery) {
   if (IsWorkerBusy()) return false;
   ConnectRequest request;
   if (!BuildConnectRequestFromSelection(request)) return false;
-  request.kind = recovery.kind;
   request.connectCount = recovery.passes;
   request.progressText = recovery.progressText;
   request.successText = recovery.successText;
@@ -155,7 +158,7 @@ bool SubmitRecoveryConnect(const RecoveryConnect& recovery) {
   request.failureBalloonText = recovery.failureBalloonText;
   request.showBalloon = recovery.showBalloon;
   CarryHeldRoutes(request);
-  if (!SubmitConnect(request)) return false;
+  if (!SubmitConnect(recovery.kind, request)) return false;
   UpdateActionButtons();
   return true;
 }
@@ -180,7 +183,7 @@ bool StartCancel() {
   const DeviceIdentity bridge = held.bridgeCapture.id.empty() ? *bridgeCapture : held.bridgeCapture;
   LogInfo(L"app", L"用户点击「取消连接」" + DescribeIdentity(input) + L" / " + DescribeIdentity(bridge));
   const bool accepted = SubmitOperation(
-      CancelListen, [input, bridge](const Progress& progress) { return CancelTaskBody(input, bridge, progress); });
+      OperationKind::CancelListen, [input, bridge](const Progress& progress) { return CancelTaskBody(input, bridge, progress); });
   if (accepted) UpdateActionButtons();
   return accepted;
 }
@@ -196,7 +199,7 @@ void SubmitStopListen(const StopListenRequest& request) {
   if (request.identity.id.empty()) return;
   LogInfo(L"app", FormatText(L"请求连续关闭声卡输入侦听 目标=%s 次数=%d updateStatus=%d", request.identity.id.c_str(),
                              kStopListenPasses, request.updateStatus ? 1 : 0));
-  if (SubmitOperation(RepeatStopInputListen,
+  if (SubmitOperation(OperationKind::RepeatStopInputListen,
                       [request](const Progress& progress) { return StopListenTaskBody(request, progress); })) {
     UpdateActionButtons();
   }

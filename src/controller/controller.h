@@ -6,7 +6,7 @@
 #include <string>
 
 #include "audio/device_identity.h"
-#include "operations/operations.h"
+#include "controller/operations.h"
 #include "routes/connect_request.h"
 #include "routes/route_tasks.h"
 
@@ -25,9 +25,9 @@ void OnDeviceSelectionChanged();
 
 // "立即连接" from the button or the tray; true when a task was submitted.
 bool OnConnectCommand(bool interactive);
-bool SubmitConnect(ConnectRequest request);
-// Hands the task to the worker under its operation, named as the operation is named; true when
-// it was accepted.
+bool SubmitConnect(OperationKind kind, ConnectRequest request);
+// Hands the task to the worker named as its operation is named, and files the outcome under
+// that operation whatever the body returned; true when it was accepted.
 bool SubmitOperation(OperationKind kind, WorkerTask task, bool logTask = true);
 // Puts the route ledger into the request, so that its task switches off the held routes the
 // new ones do not use.
@@ -35,7 +35,7 @@ void CarryHeldRoutes(ConnectRequest& request);
 // A connect the program asks for itself (after start-up, a returned device, an enabled
 // bridge): what it is, how often each route is switched on, and what it says.
 struct RecoveryConnect {
-  OperationKind kind = StartupAutoConnect;
+  OperationKind kind = OperationKind::StartupAutoConnect;
   int passes = 1;
   std::wstring progressText;
   std::wstring successText;
@@ -57,7 +57,7 @@ enum class GuardWaiter { RouteAction, Export, EarlyWatch, Count };
 bool RunAfterGuard(GuardWaiter waiter, std::function<void()> action);
 // An outcome was taken: after the guard's, carries out what waited for it; after any other,
 // drops it. Then submits a logon task alignment that found the worker busy.
-void OnOutcomeTaken(int op);
+void OnOutcomeTaken(OperationKind op);
 // Switches listening on the sound card input off three times in a row, on the worker; a
 // request without an input id does nothing.
 void SubmitStopListen(const StopListenRequest& request);

@@ -37,10 +37,10 @@ void OnDeviceSelectionChanged() {
   const int captureIndex = SelectedDeviceItem(kCaptureComboId);
   const int renderIndex = SelectedDeviceItem(kRenderComboId);
   if (captureIndex < 0 || renderIndex < 0) return;
-  const DeviceIdentity capture = ResolveSelection(captureList, captureIndex, kCaptureFlow);
-  const DeviceIdentity render = ResolveSelection(renderList, renderIndex, kRenderFlow);
-  const bool captureOk = !capture.id.empty() && IsActiveEndpoint(capture.id, kCaptureFlow);
-  const bool renderOk = !render.id.empty() && IsActiveEndpoint(render.id, kRenderFlow);
+  const DeviceIdentity capture = ResolveSelection(captureList, captureIndex, Flow::Capture);
+  const DeviceIdentity render = ResolveSelection(renderList, renderIndex, Flow::Render);
+  const bool captureOk = !capture.id.empty() && IsActiveEndpoint(capture.id, Flow::Capture);
+  const bool renderOk = !render.id.empty() && IsActiveEndpoint(render.id, Flow::Render);
   if (captureOk) SavePick(kCaptureValues, captureIndex, capture);
   if (renderOk) SavePick(kRenderValues, renderIndex, render);
   if (!captureOk || !renderOk || !FindBridge(captureList) || !FindBridge(renderList)) return;

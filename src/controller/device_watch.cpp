@@ -68,8 +68,8 @@ const wchar_t* IdOrNone(const std::optional<DeviceIdentity>& endpoint) {
 
 WatchRun ScanEndpoints() {
   WatchRun run;
-  run.capture = ListEndpoints(kCaptureFlow);
-  run.render = ListEndpoints(kRenderFlow);
+  run.capture = ListEndpoints(Flow::Capture);
+  run.render = ListEndpoints(Flow::Render);
   run.bridgeNow = FindBridge(run.capture).has_value() && FindBridge(run.render).has_value();
   return run;
 }
@@ -128,18 +128,18 @@ std::wstring RecogniseRoutedEndpoint(const ChosenSide& side, const DeviceIdentit
 ChannelState TestChosenChannels(const WatchRun& run) {
   ChannelState channels;
   if (run.chosenInput.empty() || run.chosenOutput.empty()) return channels;
-  channels.captureMissing = !IsActiveEndpoint(run.chosenInput, kCaptureFlow);
-  channels.renderMissing = !IsActiveEndpoint(run.chosenOutput, kRenderFlow);
+  channels.captureMissing = !IsActiveEndpoint(run.chosenInput, Flow::Capture);
+  channels.renderMissing = !IsActiveEndpoint(run.chosenOutput, Flow::Render);
   return channels;
 }
 
 // As above, but an empty id counts as missing (and not disabled).
 ChannelState ChosenChannelsNow(const WatchRun& run) {
   ChannelState channels;
-  channels.captureMissing = run.chosenInput.empty() || !IsActiveEndpoint(run.chosenInput, kCaptureFlow);
-  channels.renderMissing = run.chosenOutput.empty() || !IsActiveEndpoint(run.chosenOutput, kRenderFlow);
-  channels.captureDisabled = channels.captureMissing && IsDisabledEndpoint(run.chosenInput, kCaptureFlow);
-  channels.renderDisabled = channels.renderMissing && IsDisabledEndpoint(run.chosenOutput, kRenderFlow);
+  channels.captureMissing = run.chosenInput.empty() || !IsActiveEndpoint(run.chosenInput, Flow::Capture);
+  channels.renderMissing = run.chosenOutput.empty() || !IsActiveEndpoint(run.chosenOutput, Flow::Render);
+  channels.captureDisabled = channels.captureMissing && IsDisabledEndpoint(run.chosenInput, Flow::Capture);
+  channels.renderDisabled = channels.renderMissing && IsDisabledEndpoint(run.chosenOutput, Flow::Render);
   return channels;
 }
 
@@ -147,8 +147,8 @@ ChannelState ChosenChannelsNow(const WatchRun& run) {
 // it somewhere else), says so and raises the window; later runs only keep the status current.
 // A bridge that is plugged in but disabled is being enabled, so the wording treats it as there.
 void ReportUnavailableChannels(const WatchRun& run, ChannelState channels, bool bridgeDisabled) {
-  channels.captureDisabled = channels.captureMissing && IsDisabledEndpoint(run.chosenInput, kCaptureFlow);
-  channels.renderDisabled = channels.renderMissing && IsDisabledEndpoint(run.chosenOutput, kRenderFlow);
+  channels.captureDisabled = channels.captureMissing && IsDisabledEndpoint(run.chosenInput, Flow::Capture);
+  channels.renderDisabled = channels.renderMissing && IsDisabledEndpoint(run.chosenOutput, Flow::Render);
   const std::wstring loss = run.chosenInput + L"\n" + run.chosenOutput;
   const bool wasHandled = Flags().unavailableHandled || loss == reportedLoss;
   // A loss marked as handled before it was reported (a routed endpoint that moved, whose
@@ -174,7 +174,7 @@ void ReportUnavailableChannels(const WatchRun& run, ChannelState channels, bool 
 }
 
 bool AnyBridgeEndpointDisabled() {
-  return !FindDisabledBridgeId(kRenderFlow).empty() || !FindDisabledBridgeId(kCaptureFlow).empty();
+  return !FindDisabledBridgeId(Flow::Render).empty() || !FindDisabledBridgeId(Flow::Capture).empty();
 }
 
 // The routes the ledger holds run on bridge endpoints other than the listed ones.
@@ -196,8 +196,8 @@ DispatchFacts GatherDispatchFacts(const WatchRun& run) {
   facts.inputMayListen = Flags().inputMayListen;
   if (facts.unavailableHandled) {
     facts.channelsActive = !run.chosenInput.empty() && !run.chosenOutput.empty() &&
-                           IsActiveEndpoint(run.chosenInput, kCaptureFlow) &&
-                           IsActiveEndpoint(run.chosenOutput, kRenderFlow);
+                           IsActiveEndpoint(run.chosenInput, Flow::Capture) &&
+                           IsActiveEndpoint(run.chosenOutput, Flow::Render);
   }
   if (!facts.bridgeNow) facts.bridgeDisabled = AnyBridgeEndpointDisabled();
   // The ledger, not the listening flag, says what Windows routes: a default reclaim after a
@@ -214,7 +214,7 @@ void ReconnectRecoveredInput(const WatchRun& run) {
   RefreshDeviceLists();
   // The flags follow when the task ends: success clears the loss, failure keeps it so that
   // the next run tries again.
-  SubmitRecoveryConnect({InputRecoveryReconnect, 1, L"声卡已重新连接，正在自动恢复侦听...",
+  SubmitRecoveryConnect({OperationKind::InputRecoveryReconnect, 1, L"声卡已重新连接，正在自动恢复侦听...",
                          L"完成：声卡已重新连接并恢复侦听。", L"声卡已恢复", L"声卡已重新连接并恢复侦听。",
                          L"声卡恢复失败", L"请打开程序检查通道选择。", true});
   UpdateActionButtons();
@@ -238,7 +238,7 @@ void ReportHopelessHijack(const FlowDefaults& capture, const FlowDefaults& rende
 }
 
 bool SubmitDefaultReclaim(const ConnectRequest& request) {
-  return SubmitOperation(DefaultReclaimReconnect,
+  return SubmitOperation(OperationKind::DefaultReclaimReconnect,
                          [request](const Progress& progress) { return DefaultReclaimTaskBody(request, progress); });
 }
 
@@ -270,7 +270,7 @@ void ReconnectReturnedBridge() {
   RefreshDeviceLists();
   SetStatusText(L"已检测到 USB Audio VARN，正在恢复侦听...");
   ShowBalloon(L"VARN 已连接", L"正在自动恢复最后保存的侦听设置。", NoticeIcon::Information);
-  SubmitRecoveryConnect({BridgeReturnReconnect, 1, L"正在恢复最后保存的侦听设置...",
+  SubmitRecoveryConnect({OperationKind::BridgeReturnReconnect, 1, L"正在恢复最后保存的侦听设置...",
                          L"完成：两条音频路由已恢复连接并保持侦听。", L"侦听已恢复", L"两条音频路由已恢复连接并保持侦听。",
                          L"自动恢复失败", L"请打开程序检查上次选择的通道。", true});
 }
@@ -345,7 +345,7 @@ void EvaluateDeviceState() {
 bool SubmitEnableBridgeAndReconnect() {
   if (IsWorkerBusy()) return false;
   const bool accepted =
-      SubmitOperation(EnableBridgeEndpoints, [](const Progress& progress) { return EnableBridgeTaskBody(progress); });
+      SubmitOperation(OperationKind::EnableBridgeEndpoints, [](const Progress& progress) { return EnableBridgeTaskBody(progress); });
   if (accepted) UpdateActionButtons();
   return accepted;
 }

@@ -38,7 +38,7 @@ void ExportDiagnostics() {
   WorkerTask task = [input, programPath](const Progress& progress) {
     return ExportDiagnosticsTaskBody(input, programPath, progress);
   };
-  if (!SubmitOperation(DiagnosticsExport, std::move(task))) {
+  if (!SubmitOperation(OperationKind::DiagnosticsExport, std::move(task))) {
     ExportInfoBox(L"程序正忙，请稍后再试。");
     return;
   }

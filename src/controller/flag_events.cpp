@@ -1,6 +1,6 @@
 #include "controller/flag_events.h"
 
-#include "operations/operations.h"
+#include "controller/operations.h"
 
 namespace varn {
 
@@ -8,9 +8,9 @@ namespace {
 
 WindowFlags flags;
 
-bool IsConnectKind(int op) {
-  return op == ManualConnect || op == StartupAutoConnect || op == BridgeReturnReconnect ||
-         op == EndpointEnabledReconnect;
+bool IsConnectKind(OperationKind op) {
+  return op == OperationKind::ManualConnect || op == OperationKind::StartupAutoConnect || op == OperationKind::BridgeReturnReconnect ||
+         op == OperationKind::EndpointEnabledReconnect;
 }
 
 }  // namespace
@@ -27,20 +27,21 @@ const WindowFlags& Flags() { return flags; }
 // or a cancel switches the input off, it may play, and without the bridge Windows plays it on
 // the default output.
 void ApplyOutcome(WindowFlags& f, const WorkerOutcome& outcome, bool bridgeListed) {
-  switch (outcome.op) {
-    case InputRecoveryReconnect:
+  const OperationKind op = OperationOf(outcome);
+  switch (op) {
+    case OperationKind::InputRecoveryReconnect:
       f.channelUnavailable = !outcome.ok;
       f.connectEnabled = outcome.ok;
       if (outcome.ok) f.unavailableHandled = false;
       break;
-    case EnableBridgeEndpoints: f.bridgePresent = bridgeListed; break;
-    case StartupWork:
+    case OperationKind::EnableBridgeEndpoints: f.bridgePresent = bridgeListed; break;
+    case OperationKind::StartupWork:
       f.startupReady = true;
       f.bridgePresent = bridgeListed;
       if (!bridgeListed) f.bridgeAbsentAtStart = false;
       break;
     default:
-      if (IsConnectKind(outcome.op) && outcome.ok) {
+      if (IsConnectKind(op) && outcome.ok) {
         f.channelUnavailable = false;
         f.unavailableHandled = false;
         f.connectEnabled = true;
@@ -51,7 +52,7 @@ void ApplyOutcome(WindowFlags& f, const WorkerOutcome& outcome, bool bridgeListe
   if (outcome.listenKnown) f.listeningActive = outcome.listening;
   if (outcome.routesRecorded) {
     f.inputMayListen = true;
-  } else if ((outcome.op == RepeatStopInputListen || outcome.op == CancelListen) && outcome.ok) {
+  } else if ((op == OperationKind::RepeatStopInputListen || op == OperationKind::CancelListen) && outcome.ok) {
     f.inputMayListen = false;
   }
 }

@@ -29,7 +29,7 @@ constexpr UINT kAutoConnectRetryMs = 1000;
 std::wstring SelectedInputId() {
   const int index = SelectedDeviceItem(kCaptureComboId);
   if (index < 0) return std::wstring();
-  return ResolveSelection(captureList, index, kCaptureFlow).id;
+  return ResolveSelection(captureList, index, Flow::Capture).id;
 }
 
 
@@ -57,8 +57,8 @@ std::wstring BridgeId(const std::vector<DeviceIdentity>& list) {
 }  // namespace
 
 void ApplyInitialState() {
-  captureList = ListEndpoints(kCaptureFlow);
-  renderList = ListEndpoints(kRenderFlow);
+  captureList = ListEndpoints(Flow::Capture);
+  renderList = ListEndpoints(Flow::Render);
   FillDeviceCombo(ControlWindow(kCaptureComboId), captureList, ReadSettingString(kCaptureIdValue));
   FillDeviceCombo(ControlWindow(kRenderComboId), renderList, ReadSettingString(kRenderIdValue));
 
@@ -89,14 +89,14 @@ void SubmitStartupWork(bool autostartWanted) {
   const std::wstring input = snapshot.captureResolvedId;
   const std::wstring programPath = GetProgramPath();
   SubmitOperation(
-      StartupWork, [autostartWanted, input, snapshot, programPath](const Progress& progress) {
+      OperationKind::StartupWork, [autostartWanted, input, snapshot, programPath](const Progress& progress) {
         return StartupWorkTaskBody(autostartWanted, input, [&] { LogSnapshot(snapshot, programPath); }, progress);
       });
 }
 
 void SubmitStartupSync(bool enable) {
   autostartSyncPending = false;
-  if (SubmitOperation(AutostartSync,
+  if (SubmitOperation(OperationKind::AutostartSync,
                       [enable](const Progress& progress) { return AutostartSyncTaskBody(enable, progress); })) {
     return;
   }
@@ -105,7 +105,7 @@ void SubmitStartupSync(bool enable) {
 }
 
 bool RunAfterGuard(GuardWaiter waiter, std::function<void()> action) {
-  if (!IsWorkerBusyWith(OperationName(VolumeGuard))) return false;
+  if (!IsWorkerBusyWith(OperationName(OperationKind::VolumeGuard))) return false;
   afterGuard[static_cast<size_t>(waiter)] = std::move(action);
   return true;
 }
@@ -113,8 +113,8 @@ bool RunAfterGuard(GuardWaiter waiter, std::function<void()> action) {
 // Each waiting action runs once, the latest of its kind; an outcome of any other task means the
 // guard they waited for never reported, and they are dropped rather than run unasked later.
 // A pending logon task alignment goes after them, or after the task they started.
-void OnOutcomeTaken(int op) {
-  if (op == VolumeGuard) {
+void OnOutcomeTaken(OperationKind op) {
+  if (op == OperationKind::VolumeGuard) {
     for (std::function<void()>& waiting : afterGuard) {
       std::function<void()> action = std::move(waiting);
       waiting = nullptr;
@@ -132,7 +132,7 @@ void SubmitEnforceVolumes() {
   const std::wstring bridgeCapture = BridgeId(captureList);
   const std::wstring bridgeRender = BridgeId(renderList);
   const bool accepted = SubmitOperation(
-      VolumeGuard,
+      OperationKind::VolumeGuard,
       [input, bridgeCapture, bridgeRender](const Progress& progress) {
         return VolumeGuardTaskBody(input, bridgeCapture, bridgeRender, progress);
       },
@@ -146,7 +146,7 @@ void SubmitEnforceVolumes() {
 void CheckInputMute() {
   const int captureIndex = SelectedDeviceItem(kCaptureComboId);
   if (captureIndex < 0) return;
-  const DeviceIdentity input = ResolveSelection(captureList, captureIndex, kCaptureFlow);
+  const DeviceIdentity input = ResolveSelection(captureList, captureIndex, Flow::Capture);
   if (input.id.empty()) return;
   const auto [readOk, muted] = ReadEndpointMute(input.id);
   if (!readOk || !NoteInputMute(muted)) return;
@@ -164,7 +164,7 @@ void RunStartupAutoConnectStep() {
     SetStatusText(L"等待 USB Audio VARN，设备连接后将自动侦听...");
     return;
   }
-  SubmitRecoveryConnect({StartupAutoConnect, 2, L"正在自动连接...", L"完成：软件启动时已自动建立音频侦听。",
+  SubmitRecoveryConnect({OperationKind::StartupAutoConnect, 2, L"正在自动连接...", L"完成：软件启动时已自动建立音频侦听。",
                          L"VARN 自动连接完成", L"软件启动时已自动建立音频侦听。", L"VARN 自动连接失败",
                          L"请检查 USB Audio VARN 和所选通道。", true});
 }

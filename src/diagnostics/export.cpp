@@ -10,7 +10,6 @@
 #include "diagnostics/snapshot.h"
 #include "diagnostics/version.h"
 #include "log/log.h"
-#include "operations/operations.h"
 #include "base/path.h"
 #include "base/scoped_handles.h"
 #include "base/text.h"
@@ -71,7 +70,6 @@ void AppendSnapshot(std::string& out, const SnapshotInput& input, const std::wst
 
 WorkerOutcome FailedOutcome(const wchar_t* statusText, const std::wstring& errorText) {
   WorkerOutcome outcome;
-  outcome.op = DiagnosticsExport;
   outcome.ok = false;
   outcome.updateStatus = true;
   outcome.statusText = statusText;
@@ -91,7 +89,6 @@ WorkerOutcome WriteFailed(const std::wstring& path) {
 WorkerOutcome Written(const std::wstring& path, const std::wstring& fileName, int merged) {
   LogInfo(L"app", L"诊断日志已导出: " + path);
   WorkerOutcome outcome;
-  outcome.op = DiagnosticsExport;
   outcome.ok = true;
   outcome.updateStatus = true;
   outcome.statusText = L"诊断日志已导出到桌面：" + fileName;

@@ -79,11 +79,11 @@ void AddSelections(std::vector<std::wstring>& lines, const SnapshotInput& input)
   AddLine(lines, FormatText(L"播放下拉框索引: %d（0 = 跟随默认设备）", input.renderIndex));
   AddLine(lines, L"播放解析结果: " + DescribeIdentity(DeviceIdentity{L"", input.renderResolvedId}));
   AddLine(lines, L"[系统默认设备]");
-  AddLine(lines, L"录制默认: " + DefaultEndpointId(kCaptureFlow));
-  AddLine(lines, L"播放默认: " + DefaultEndpointId(kRenderFlow));
+  AddLine(lines, L"录制默认: " + DefaultEndpointId(Flow::Capture));
+  AddLine(lines, L"播放默认: " + DefaultEndpointId(Flow::Render));
 }
 
-void AddEndpointSection(std::vector<std::wstring>& lines, const wchar_t* heading, int flow) {
+void AddEndpointSection(std::vector<std::wstring>& lines, const wchar_t* heading, Flow flow) {
   AddLine(lines, heading);
   const std::vector<DeviceIdentity> list = ListEndpoints(flow);
   const std::wstring defaultId = DefaultEndpointId(flow);
@@ -102,15 +102,15 @@ void AddEndpointSection(std::vector<std::wstring>& lines, const wchar_t* heading
 
 void AddTargets(std::vector<std::wstring>& lines, const SnapshotInput& input) {
   AddLine(lines, L"[被禁用的桥接器端点]");
-  AddLine(lines, L"  播放: " + OrNoneMark(FindDisabledBridgeId(kRenderFlow)));
-  AddLine(lines, L"  录制: " + OrNoneMark(FindDisabledBridgeId(kCaptureFlow)));
+  AddLine(lines, L"  播放: " + OrNoneMark(FindDisabledBridgeId(Flow::Render)));
+  AddLine(lines, L"  录制: " + OrNoneMark(FindDisabledBridgeId(Flow::Capture)));
   AddLine(lines, L"[目标通道在线情况]");
   const std::wstring& capture = input.captureResolvedId;
   const std::wstring& render = input.renderResolvedId;
-  AddLine(lines, FormatText(L"  录制 %s 在线: %s", capture.c_str(), YesNo(IsActiveEndpoint(capture, kCaptureFlow))));
-  AddLine(lines, FormatText(L"  录制目标处于禁用列表: %s", YesNo(IsDisabledEndpoint(capture, kCaptureFlow))));
-  AddLine(lines, FormatText(L"  播放 %s 在线: %s", render.c_str(), YesNo(IsActiveEndpoint(render, kRenderFlow))));
-  AddLine(lines, FormatText(L"  播放目标处于禁用列表: %s", YesNo(IsDisabledEndpoint(render, kRenderFlow))));
+  AddLine(lines, FormatText(L"  录制 %s 在线: %s", capture.c_str(), YesNo(IsActiveEndpoint(capture, Flow::Capture))));
+  AddLine(lines, FormatText(L"  录制目标处于禁用列表: %s", YesNo(IsDisabledEndpoint(capture, Flow::Capture))));
+  AddLine(lines, FormatText(L"  播放 %s 在线: %s", render.c_str(), YesNo(IsActiveEndpoint(render, Flow::Render))));
+  AddLine(lines, FormatText(L"  播放目标处于禁用列表: %s", YesNo(IsDisabledEndpoint(render, Flow::Render))));
 }
 
 }  // namespace
@@ -128,8 +128,8 @@ std::vector<std::wstring> BuildSnapshot(const SnapshotInput& input, const std::w
   AddRunState(lines, input);
   AddAutostartAndSettings(lines);
   AddSelections(lines, input);
-  AddEndpointSection(lines, L"[录制端点（活动）]", kCaptureFlow);
-  AddEndpointSection(lines, L"[播放端点（活动）]", kRenderFlow);
+  AddEndpointSection(lines, L"[录制端点（活动）]", Flow::Capture);
+  AddEndpointSection(lines, L"[播放端点（活动）]", Flow::Render);
   AddTargets(lines, input);
   return lines;
 }

@@ -18,7 +18,6 @@ struct ConnectRequest {
   bool captureFollowsDefault = false;  // chosen as the list's default-device item
   bool renderFollowsDefault = false;
 
-  int kind = 1;  // operation kind reported in the outcome; 1 is the manual connect
   int connectCount = 2;  // how many times both routes are switched on
   bool showErrorBox = false;
   bool closeStaleRoutes = false;  // first switch off held routes the new ones do not use

@@ -23,7 +23,7 @@ const wchar_t* OrNone(const std::wstring& text) { return text.empty() ? L"(无)"
 // Disables the bridge endpoint that is the default of its flow, reads which endpoint Windows
 // chose instead, and enables the bridge again. False (and the bridge possibly left disabled)
 // when a step fails; the device-change polling enables a disabled bridge later.
-bool HandDefaultAway(const std::wstring& bridgeId, int flow, std::wstring& chosen) {
+bool HandDefaultAway(const std::wstring& bridgeId, Flow flow, std::wstring& chosen) {
   if (!SetEndpointEnabled(bridgeId, flow, false)) return false;
   chosen = DefaultEndpointId(flow);
   if (chosen.empty() || chosen == bridgeId) return false;
@@ -32,7 +32,7 @@ bool HandDefaultAway(const std::wstring& bridgeId, int flow, std::wstring& chose
 
 // "/SetDefault" with up to three attempts, each confirmed by reading the default back after
 // a pause of 200, 400 and 600 ms; a failed tool run costs no pause.
-bool MakeDefault(const std::wstring& target, int flow, const wchar_t* failureFormat) {
+bool MakeDefault(const std::wstring& target, Flow flow, const wchar_t* failureFormat) {
   for (DWORD pause = kDefaultPauseStepMs;; pause += kDefaultPauseStepMs) {
     if (IsShutdownSignalled()) return false;
     bool confirmed = false;
@@ -49,7 +49,7 @@ bool MakeDefault(const std::wstring& target, int flow, const wchar_t* failureFor
 
 }  // namespace
 
-bool SetEndpointEnabled(const std::wstring& id, int flow, bool enable) {
+bool SetEndpointEnabled(const std::wstring& id, Flow flow, bool enable) {
   const wchar_t* word = enable ? L"启用" : L"禁用";
   ULONGLONG start = GetTickCount64();
   for (int pass = 1; pass <= kEnablePasses; ++pass) {
@@ -91,15 +91,15 @@ bool DefaultCannotMove(const FlowDefaults& flow) { return BridgeIsDefault(flow) 
 
 bool ReclaimDefaultDevices(const DeviceIdentity& bridgeCapture, const DeviceIdentity& bridgeRender) {
   if (bridgeCapture.id.empty() || bridgeRender.id.empty()) return false;
-  std::wstring captureDefault = DefaultEndpointId(kCaptureFlow);
-  std::wstring renderDefault = DefaultEndpointId(kRenderFlow);
+  std::wstring captureDefault = DefaultEndpointId(Flow::Capture);
+  std::wstring renderDefault = DefaultEndpointId(Flow::Render);
   bool captureTaken = captureDefault == bridgeCapture.id;
   bool renderTaken = renderDefault == bridgeRender.id;
   if (!captureTaken && !renderTaken) return false;
   // Each flow on its own: the computer's sound must not stay in the bridge because its
   // microphone is the only input left.
-  const bool captureStuck = captureTaken && DefaultCannotMove(FlowDefaultsOf(ListEndpoints(kCaptureFlow)));
-  const bool renderStuck = renderTaken && DefaultCannotMove(FlowDefaultsOf(ListEndpoints(kRenderFlow)));
+  const bool captureStuck = captureTaken && DefaultCannotMove(FlowDefaultsOf(ListEndpoints(Flow::Capture)));
+  const bool renderStuck = renderTaken && DefaultCannotMove(FlowDefaultsOf(ListEndpoints(Flow::Render)));
   if (captureStuck || renderStuck) {
     LogWarn(L"dev", FormatText(L"%s方向除桥接器外没有其他活动端点，系统无法改选默认设备：该方向不夺回",
                                captureStuck && renderStuck ? L"录制和播放" : (captureStuck ? L"录制" : L"播放")));
@@ -111,41 +111,41 @@ bool ReclaimDefaultDevices(const DeviceIdentity& bridgeCapture, const DeviceIden
                              captureDefault.c_str(), renderDefault.c_str()));
 
   std::wstring captureTarget, renderTarget;
-  if (captureTaken && !HandDefaultAway(bridgeCapture.id, kCaptureFlow, captureTarget)) return false;
-  if (renderTaken && !HandDefaultAway(bridgeRender.id, kRenderFlow, renderTarget)) return false;
+  if (captureTaken && !HandDefaultAway(bridgeCapture.id, Flow::Capture, captureTarget)) return false;
+  if (renderTaken && !HandDefaultAway(bridgeRender.id, Flow::Render, renderTarget)) return false;
 
   if (!captureTarget.empty() && captureTarget != bridgeCapture.id &&
-      !MakeDefault(captureTarget, kCaptureFlow, L"夺回录制默认设备失败 目标=%s")) {
+      !MakeDefault(captureTarget, Flow::Capture, L"夺回录制默认设备失败 目标=%s")) {
     return false;
   }
   if (!renderTarget.empty() && renderTarget != bridgeRender.id &&
-      !MakeDefault(renderTarget, kRenderFlow, L"夺回播放默认设备失败 目标=%s")) {
+      !MakeDefault(renderTarget, Flow::Render, L"夺回播放默认设备失败 目标=%s")) {
     return false;
   }
   LogInfo(L"dev", FormatText(L"默认设备已夺回 录制=%s 播放=%s",
-                             DefaultEndpointId(kCaptureFlow).c_str(),
-                             DefaultEndpointId(kRenderFlow).c_str()));
+                             DefaultEndpointId(Flow::Capture).c_str(),
+                             DefaultEndpointId(Flow::Render).c_str()));
   return true;
 }
 
 void EnableDisabledBridgeEndpoints() {
-  std::wstring render = FindDisabledBridgeId(kRenderFlow);
-  std::wstring capture = FindDisabledBridgeId(kCaptureFlow);
+  std::wstring render = FindDisabledBridgeId(Flow::Render);
+  std::wstring capture = FindDisabledBridgeId(Flow::Capture);
   if (render.empty() && capture.empty()) return;
   LogWarn(L"dev", FormatText(L"启动时发现处于禁用状态的桥接器端点 播放=%s 录制=%s", OrNone(render),
                              OrNone(capture)));
-  if (!render.empty()) SetEndpointEnabled(render, kRenderFlow, true);
-  if (!capture.empty()) SetEndpointEnabled(capture, kCaptureFlow, true);
+  if (!render.empty()) SetEndpointEnabled(render, Flow::Render, true);
+  if (!capture.empty()) SetEndpointEnabled(capture, Flow::Capture, true);
 }
 
 bool ReclaimDefaultsForRequest(ConnectRequest& request) {
   ReclaimDefaultDevices(request.bridgeCapture, request.bridgeRender);
   if (request.captureFollowsDefault) {
-    request.capture.id = DefaultEndpointId(kCaptureFlow);
+    request.capture.id = DefaultEndpointId(Flow::Capture);
     if (request.capture.id.empty() || request.capture.id == request.bridgeCapture.id) return false;
   }
   if (request.renderFollowsDefault) {
-    request.render.id = DefaultEndpointId(kRenderFlow);
+    request.render.id = DefaultEndpointId(Flow::Render);
     return !request.render.id.empty() && request.render.id != request.bridgeRender.id;
   }
   return true;

@@ -15,7 +15,7 @@ struct ConnectRequest;
 
 // Runs "/Enable" or "/Disable" and waits until the endpoint is (not) active: up to three
 // passes of eight checks 200 ms apart.
-bool SetEndpointEnabled(const std::wstring& id, int flow, bool enable);
+bool SetEndpointEnabled(const std::wstring& id, Flow flow, bool enable);
 
 // One flow as a default reclaim sees it.
 struct FlowDefaults {

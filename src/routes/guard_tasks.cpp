@@ -63,7 +63,6 @@ void HoldBridgeAndInputLevels(const std::wstring& input, const DeviceIdentity& c
 WorkerOutcome VolumeGuardTaskBody(const std::wstring& input, const std::wstring& bridgeCapture,
                                   const std::wstring& bridgeRender, const Progress&) {
   WorkerOutcome outcome;
-  outcome.op = VolumeGuard;
   outcome.updateStatus = false;
   ULONGLONG now = GetTickCount64();
   if (now - lastHeartbeatTick >= kHeartbeatIntervalMs) {
@@ -85,7 +84,6 @@ WorkerOutcome VolumeGuardTaskBody(const std::wstring& input, const std::wstring&
 
 WorkerOutcome AutostartSyncTaskBody(bool wanted, const Progress&) {
   WorkerOutcome outcome;
-  outcome.op = AutostartSync;
   outcome.updateStatus = false;
   AlignAutostartInto(wanted, outcome);
   outcome.ok = true;
@@ -95,13 +93,12 @@ WorkerOutcome AutostartSyncTaskBody(bool wanted, const Progress&) {
 WorkerOutcome StartupWorkTaskBody(bool autostartWanted, const std::wstring& input,
                                   const std::function<void()>& logSnapshot, const Progress&) {
   WorkerOutcome outcome;
-  outcome.op = StartupWork;
   outcome.updateStatus = false;
   if (logSnapshot) logSnapshot();
   AlignAutostartInto(autostartWanted, outcome);
   EnableDisabledBridgeEndpoints();
-  const std::vector<DeviceIdentity> captureList = ListEndpoints(kCaptureFlow);
-  const std::vector<DeviceIdentity> renderList = ListEndpoints(kRenderFlow);
+  const std::vector<DeviceIdentity> captureList = ListEndpoints(Flow::Capture);
+  const std::vector<DeviceIdentity> renderList = ListEndpoints(Flow::Render);
   const std::optional<DeviceIdentity> capture = FindBridge(captureList);
   const std::optional<DeviceIdentity> render = FindBridge(renderList);
   if (capture && render) {

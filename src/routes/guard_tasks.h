@@ -4,7 +4,6 @@
 #include <functional>
 #include <string>
 
-#include "operations/operations.h"
 #include "worker/worker.h"
 
 namespace varn {

@@ -11,12 +11,6 @@ namespace varn {
 
 namespace {
 
-WorkerOutcome StartOutcome(int op) {
-  WorkerOutcome outcome;
-  outcome.op = op;
-  return outcome;
-}
-
 RouteLedger HeldBy(const ConnectRequest& r) {
   RouteLedger held;
   held.input.id = r.lastCaptureResolved;
@@ -45,15 +39,15 @@ bool CloseStaleRoutes(const ConnectRequest& r) {
 
 bool AllActive(const ConnectRequest& r) {
   return !r.capture.id.empty() && !r.render.id.empty() &&
-         IsActiveEndpoint(r.capture.id, kCaptureFlow) && IsActiveEndpoint(r.render.id, kRenderFlow) &&
-         IsActiveEndpoint(r.bridgeCapture.id, kCaptureFlow) &&
-         IsActiveEndpoint(r.bridgeRender.id, kRenderFlow);
+         IsActiveEndpoint(r.capture.id, Flow::Capture) && IsActiveEndpoint(r.render.id, Flow::Render) &&
+         IsActiveEndpoint(r.bridgeCapture.id, Flow::Capture) &&
+         IsActiveEndpoint(r.bridgeRender.id, Flow::Render);
 }
 
 }  // namespace
 
 WorkerOutcome ConnectTaskBody(ConnectRequest r, const Progress& progress) {
-  WorkerOutcome outcome = StartOutcome(r.kind);
+  WorkerOutcome outcome;
   outcome.showErrorBox = r.showErrorBox;
   bool usable = ReclaimDefaultsForRequest(r);
   const bool staleClosed = !r.closeStaleRoutes || CloseStaleRoutes(r);
@@ -84,7 +78,7 @@ WorkerOutcome ConnectTaskBody(ConnectRequest r, const Progress& progress) {
 }
 
 WorkerOutcome DefaultReclaimTaskBody(ConnectRequest r, const Progress& progress) {
-  WorkerOutcome outcome = StartOutcome(DefaultReclaimReconnect);
+  WorkerOutcome outcome;
   outcome.updateStatus = false;
   bool reclaimed = ReclaimDefaultsForRequest(r);
   bool ready = AllActive(r);
@@ -115,17 +109,17 @@ WorkerOutcome DefaultReclaimTaskBody(ConnectRequest r, const Progress& progress)
 }
 
 WorkerOutcome EnableBridgeTaskBody(const Progress& progress) {
-  WorkerOutcome outcome = StartOutcome(EnableBridgeEndpoints);
+  WorkerOutcome outcome;
   outcome.updateStatus = false;
   progress.ReportProgress(L"检测到 VARN 被禁用，正在确认启用...");
   EnableDisabledBridgeEndpoints();
-  outcome.ok = FindBridge(ListEndpoints(kCaptureFlow)).has_value() &&
-               FindBridge(ListEndpoints(kRenderFlow)).has_value();
+  outcome.ok = FindBridge(ListEndpoints(Flow::Capture)).has_value() &&
+               FindBridge(ListEndpoints(Flow::Render)).has_value();
   return outcome;
 }
 
 WorkerOutcome StopListenTaskBody(const StopListenRequest& r, const Progress&) {
-  WorkerOutcome outcome = StartOutcome(RepeatStopInputListen);
+  WorkerOutcome outcome;
   outcome.updateStatus = r.updateStatus;
   outcome.showWindow = r.showWindow;
   bool ok = StopListenRepeatedly(r.identity, 3);
@@ -147,7 +141,7 @@ WorkerOutcome StopListenTaskBody(const StopListenRequest& r, const Progress&) {
 
 WorkerOutcome CancelTaskBody(const DeviceIdentity& input, const DeviceIdentity& bridge,
                              const Progress& progress) {
-  WorkerOutcome outcome = StartOutcome(CancelListen);
+  WorkerOutcome outcome;
   outcome.showErrorBox = true;
   outcome.errorText = L"取消侦听失败，请检查设备是否在线。";
   progress.ReportProgress(L"正在取消两条路由的侦听，请稍候...");

@@ -7,7 +7,6 @@
 
 #include "audio/device_identity.h"
 #include "routes/connect_request.h"
-#include "operations/operations.h"
 #include "worker/worker.h"
 
 namespace varn {

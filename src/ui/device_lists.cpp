@@ -26,7 +26,7 @@ bool IsListedAsItem(const std::vector<DeviceIdentity>& entries, size_t position)
 
 // What a refill must select to keep the list as the user sees it: the current pick, or the
 // stored choice when there is none.
-std::wstring CurrentChoiceText(int controlId, const std::vector<DeviceIdentity>& list, int flow,
+std::wstring CurrentChoiceText(int controlId, const std::vector<DeviceIdentity>& list, Flow flow,
                                const wchar_t* storedValue) {
   int index = SelectedDeviceItem(controlId);
   if (index == 0) return kSavedDefault;
@@ -141,10 +141,10 @@ void FillDeviceCombo(HWND combo, const std::vector<DeviceIdentity>& entries,
 }
 
 void RefreshDeviceLists() {
-  const std::wstring captureChoice = CurrentChoiceText(kCaptureComboId, captureList, kCaptureFlow, kCaptureIdValue);
-  const std::wstring renderChoice = CurrentChoiceText(kRenderComboId, renderList, kRenderFlow, kRenderIdValue);
-  captureList = ListEndpoints(kCaptureFlow);
-  renderList = ListEndpoints(kRenderFlow);
+  const std::wstring captureChoice = CurrentChoiceText(kCaptureComboId, captureList, Flow::Capture, kCaptureIdValue);
+  const std::wstring renderChoice = CurrentChoiceText(kRenderComboId, renderList, Flow::Render, kRenderIdValue);
+  captureList = ListEndpoints(Flow::Capture);
+  renderList = ListEndpoints(Flow::Render);
   FillDeviceCombo(ControlWindow(kCaptureComboId), captureList, captureChoice);
   FillDeviceCombo(ControlWindow(kRenderComboId), renderList, renderChoice);
 }
@@ -156,8 +156,8 @@ bool BuildConnectRequestFromSelection(ConnectRequest& request) {
   const std::optional<DeviceIdentity> bridgeCapture = FindBridge(captureList);
   const std::optional<DeviceIdentity> bridgeRender = FindBridge(renderList);
   if (!bridgeCapture || !bridgeRender) return false;
-  request.capture = ResolveSelection(captureList, captureIndex, kCaptureFlow);
-  request.render = ResolveSelection(renderList, renderIndex, kRenderFlow);
+  request.capture = ResolveSelection(captureList, captureIndex, Flow::Capture);
+  request.render = ResolveSelection(renderList, renderIndex, Flow::Render);
   request.captureFollowsDefault = captureIndex == 0;
   request.renderFollowsDefault = renderIndex == 0;
   request.bridgeCapture = *bridgeCapture;
@@ -171,7 +171,7 @@ DeviceIdentity StopListenIdentity() {
   const std::wstring held = ReadRouteLedger().input.id;
   if (!held.empty()) return DeviceIdentity{L"", held};
   const int captureIndex = SelectedDeviceItem(kCaptureComboId);
-  if (captureIndex >= 0) return ResolveSelection(captureList, captureIndex, kCaptureFlow);
+  if (captureIndex >= 0) return ResolveSelection(captureList, captureIndex, Flow::Capture);
   return DeviceIdentity();
 }
 

@@ -78,8 +78,8 @@ std::wstring BuildSteadyStatus(const WindowFlags& flags) {
   facts.flags = flags;
   facts.captureIndex = SelectedDeviceItem(kCaptureComboId);
   facts.renderIndex = SelectedDeviceItem(kRenderComboId);
-  facts.captureName = ResolveSelection(captureList, facts.captureIndex, kCaptureFlow).name;
-  facts.renderName = ResolveSelection(renderList, facts.renderIndex, kRenderFlow).name;
+  facts.captureName = ResolveSelection(captureList, facts.captureIndex, Flow::Capture).name;
+  facts.renderName = ResolveSelection(renderList, facts.renderIndex, Flow::Render).name;
   facts.bridgeCaptureListed = FindBridge(captureList).has_value();
   facts.bridgeRenderListed = FindBridge(renderList).has_value();
   return ComposeSteadyStatus(facts);
@@ -136,8 +136,8 @@ SnapshotInput CaptureWindowState(const WindowFlags& flags) {
   snapshot.flags = flags;
   snapshot.captureIndex = SelectedDeviceItem(kCaptureComboId);
   snapshot.renderIndex = SelectedDeviceItem(kRenderComboId);
-  snapshot.captureResolvedId = ResolveSelection(captureList, snapshot.captureIndex, kCaptureFlow).id;
-  snapshot.renderResolvedId = ResolveSelection(renderList, snapshot.renderIndex, kRenderFlow).id;
+  snapshot.captureResolvedId = ResolveSelection(captureList, snapshot.captureIndex, Flow::Capture).id;
+  snapshot.renderResolvedId = ResolveSelection(renderList, snapshot.renderIndex, Flow::Render).id;
   return snapshot;
 }
 

@@ -19,7 +19,7 @@ enum class NoticeIcon : DWORD {
 
 // What a task found, copied whole to the window thread, which alone decides what it means.
 struct WorkerOutcome {
-  int op = 0;  // the operation it belongs to (operations/operations.h); the worker never reads it
+  int op = 0;  // the submitter's tag (the controller's operation); the worker never reads it
   bool ok = false;
   bool showErrorBox = false;
   std::wstring statusText;
