@@ -100,30 +100,43 @@ TEST(StatusLine, RestingTextTakesTheFirstRowThatHolds) {
 TEST(StatusLine, ClassFollowsTheWording) {
   struct Row {
     const wchar_t* text;
-    int statusClass;
+    varn::StatusClass statusClass;
   };
   const Row rows[] = {
-      {L"", varn::kStatusPlain},
-      {L"请选择设备后应用。", varn::kStatusPlain},
-      {L"设备通道已更新，可以立即连接", varn::kStatusPlain},
-      {L"设备正在重启", varn::kStatusPlain},  // "正在" only counts at the start
-      {L"● 正在初始化...", varn::kStatusProgress},
-      {L"● 等待声卡恢复...", varn::kStatusProgress},
-      {L"正在建立侦听...", varn::kStatusProgress},
-      {L"完成：两条音频路由已恢复连接并保持侦听。", varn::kStatusGood},
-      {L"已连接，侦听中", varn::kStatusGood},
-      {L"路由侦听中", varn::kStatusGood},
-      {L"● 机架 → 手机：线路输入 → VARN播放\r\n● 手机 → 电脑：VARN录制 → 扬声器", varn::kStatusGood},
-      {L"未检测到 VARN，请连接设备", varn::kStatusProblem},
-      {L"● 未侦听：点击「立即连接」建立两条音频路由", varn::kStatusProblem},
-      {L"正在连接...失败", varn::kStatusProblem},   // a problem word beats the progress prefix
-      {L"完成：声卡输入通道被禁用", varn::kStatusProblem},
-      {L"声卡输入通道已断开", varn::kStatusProblem},
-      {L"● 未检测到 USB Audio VARN，等待设备连接...", varn::kStatusProblem},
+      {L"", varn::StatusClass::Plain},
+      {L"请选择设备后应用。", varn::StatusClass::Plain},
+      {L"设备通道已更新，可以立即连接", varn::StatusClass::Plain},
+      {L"设备正在重启", varn::StatusClass::Plain},  // "正在" only counts at the start
+      {L"● 正在初始化...", varn::StatusClass::Progress},
+      {L"● 等待声卡恢复...", varn::StatusClass::Progress},
+      {L"正在建立侦听...", varn::StatusClass::Progress},
+      {L"完成：两条音频路由已恢复连接并保持侦听。", varn::StatusClass::Good},
+      {L"已连接，侦听中", varn::StatusClass::Good},
+      {L"路由侦听中", varn::StatusClass::Good},
+      {L"● 机架 → 手机：线路输入 → VARN播放\r\n● 手机 → 电脑：VARN录制 → 扬声器", varn::StatusClass::Good},
+      {L"未检测到 VARN，请连接设备", varn::StatusClass::Problem},
+      {L"● 未侦听：点击「立即连接」建立两条音频路由", varn::StatusClass::Problem},
+      {L"正在连接...失败", varn::StatusClass::Problem},   // a problem word beats the progress prefix
+      {L"完成：声卡输入通道被禁用", varn::StatusClass::Problem},
+      {L"声卡输入通道已断开", varn::StatusClass::Problem},
+      {L"● 未检测到 USB Audio VARN，等待设备连接...", varn::StatusClass::Problem},
   };
   for (const Row& row : rows) {
     EXPECT_EQ(varn::ClassifyStatus(row.text), row.statusClass) << Utf8(row.text);
   }
+}
+
+// The label's colour is the class the text was shown with: a caller that knows its text says
+// so, even where the wording alone would say otherwise; without one, the wording decides.
+TEST(StatusLine, TheCallersClassBeatsTheWording) {
+  const std::wstring progress = L"已检测到 USB Audio VARN，正在恢复侦听...";
+  ASSERT_EQ(varn::ClassifyStatus(progress), varn::StatusClass::Plain);
+  varn::SetStatusText(progress, varn::StatusClass::Progress);
+  EXPECT_EQ(varn::CurrentStatusClass(), varn::StatusClass::Progress);
+  varn::SetStatusText(progress);
+  EXPECT_EQ(varn::CurrentStatusClass(), varn::StatusClass::Plain) << "same text, now by its wording";
+  varn::SetStatusText(L"VARN 尚未启用成功，正在重试...");
+  EXPECT_EQ(varn::CurrentStatusClass(), varn::StatusClass::Problem);
 }
 
 TEST(StatusLine, UnavailableChannelsNamedAsLostOrDisabled) {

@@ -173,7 +173,7 @@ LRESULT OnContextMenu(HWND window) {
 LRESULT OnProgress() {
   std::wstring text;
   if (TakeProgressText(text)) {
-    SetStatusText(text);
+    SetStatusText(text, StatusClass::Progress);
     ScheduleSteadyStatus();
   }
   return 0;

@@ -41,7 +41,7 @@ void FollowBridgeEnabling(const WorkerOutcome& outcome, const WindowFlags& flags
                            L"", L"", L"", L"", false});
     return;
   }
-  SetStatusText(L"VARN 尚未启用成功，正在重试...");
+  SetStatusText(L"VARN 尚未启用成功，正在重试...", StatusClass::Problem);
   LogWarn(L"dev", L"桥接器端点启用尚未生效，下个巡检周期继续重试");
 }
 

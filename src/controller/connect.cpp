@@ -96,7 +96,7 @@ bool OnConnectCommand(bool interactive) {
   }
   if (const wchar_t* problem = UnusableChannelText(request)) {
     NoteRefusedConnect();
-    SetStatusText(problem);
+    SetStatusText(problem, StatusClass::Problem);
     ShowBalloon(L"音频通道不可用", problem, NoticeIcon::Warning);
     if (interactive) WarningBox(problem, kChannelBoxTitle);
     return false;

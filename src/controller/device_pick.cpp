@@ -45,7 +45,7 @@ void OnDeviceSelectionChanged() {
   if (renderOk) SavePick(kRenderValues, renderIndex, render);
   if (!captureOk || !renderOk || !FindBridge(captureList) || !FindBridge(renderList)) return;
   NoteUsablePick();
-  SetStatusText(L"设备通道已更新，可以立即连接");
+  SetStatusText(L"设备通道已更新，可以立即连接", StatusClass::Plain);
   UpdateActionButtons();
 }
 

@@ -268,7 +268,7 @@ void ReconnectReturnedBridge() {
   LogInfo(L"dev", L"已重新检测到 USB Audio VARN，开始按恢复语义自动重连");
   NoteDeviceFinding(DeviceFinding::BridgeBack);
   RefreshDeviceLists();
-  SetStatusText(L"已检测到 USB Audio VARN，正在恢复侦听...");
+  SetStatusText(L"已检测到 USB Audio VARN，正在恢复侦听...", StatusClass::Progress);
   ShowBalloon(L"VARN 已连接", L"正在自动恢复最后保存的侦听设置。", NoticeIcon::Information);
   SubmitRecoveryConnect({OperationKind::BridgeReturnReconnect, 1, L"正在恢复最后保存的侦听设置...",
                          L"完成：两条音频路由已恢复连接并保持侦听。", L"侦听已恢复", L"两条音频路由已恢复连接并保持侦听。",
@@ -298,13 +298,13 @@ void ActOnDecision(const WatchRun& run, const WatchDecision& decision) {
   if (decision.branch != WatchBranch::BridgeStays) hopelessHijackReported = false;
   switch (decision.branch) {
     case WatchBranch::ChannelsBack: ReconnectRecoveredInput(run); break;
-    case WatchBranch::ChannelsBackNoBridge: SetStatusText(L"声卡已恢复，等待连接 USB Audio VARN..."); break;
+    case WatchBranch::ChannelsBackNoBridge: SetStatusText(L"声卡已恢复，等待连接 USB Audio VARN...", StatusClass::Progress); break;
     case WatchBranch::ChannelsStillLost:
-      SetStatusText(LostChannelStatus(ChosenChannelsNow(run)));
+      SetStatusText(LostChannelStatus(ChosenChannelsNow(run)), StatusClass::Problem);
       UpdateActionButtons();
       break;
     case WatchBranch::ChannelsAndBridgeLost:
-      SetStatusText(L"未检测到 VARN 和声卡，请连接设备");
+      SetStatusText(L"未检测到 VARN 和声卡，请连接设备", StatusClass::Problem);
       UpdateActionButtons();
       break;
     case WatchBranch::BridgeStays: CheckDefaultHijack(run); break;

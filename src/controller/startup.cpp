@@ -73,7 +73,7 @@ void ApplyInitialState() {
   SendMessageW(ControlWindow(kAutostartCheckId), BM_SETCHECK, startup.enabled ? BST_CHECKED : BST_UNCHECKED, 0);
   WriteStartupConfigured();
 
-  SetStatusText(present ? L"正在初始化音频路由..." : L"等待连接 USB Audio VARN...");
+  SetStatusText(present ? L"正在初始化音频路由..." : L"等待连接 USB Audio VARN...", StatusClass::Progress);
   if (!present) {
     ShowBalloon(L"VARN 未连接", L"请插入 USB Audio VARN，连接后将自动恢复侦听。", NoticeIcon::Warning);
   }
@@ -161,7 +161,7 @@ void RunStartupAutoConnectStep() {
     return;
   }
   if (!flags.bridgePresent || flags.channelUnavailable || flags.unavailableHandled) {
-    SetStatusText(L"等待 USB Audio VARN，设备连接后将自动侦听...");
+    SetStatusText(L"等待 USB Audio VARN，设备连接后将自动侦听...", StatusClass::Progress);
     return;
   }
   SubmitRecoveryConnect({OperationKind::StartupAutoConnect, 2, L"正在自动连接...", L"完成：软件启动时已自动建立音频侦听。",

@@ -144,7 +144,7 @@ void CreateMainControls(HWND window) {
   LayoutControls();
   // Through the setter, so that the text the label shows and the one the program reports
   // (the exit line, diagnostics) are the same from the start.
-  SetStatusText(kInitialStatusText);
+  SetStatusText(kInitialStatusText, StatusClass::Plain);
 }
 
 void CreateFonts() {
@@ -192,7 +192,7 @@ HBRUSH ControlColour(int controlId, HDC dc) {
   SetBkMode(dc, TRANSPARENT);
   switch (controlId) {
     case kStatusLabelId: {
-      SetTextColor(dc, StatusTextColor(ClassifyStatus(CurrentStatusText())));
+      SetTextColor(dc, StatusTextColor(CurrentStatusClass()));
       return face.lightBrush.get();
     }
     case kTitleId: SetTextColor(dc, kTitleText); return face.darkBrush.get();

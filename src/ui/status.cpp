@@ -14,6 +14,7 @@ namespace {
 constexpr DWORD kRepeatLogIntervalMs = 60000;
 
 std::wstring currentText;
+StatusClass currentClass = StatusClass::Plain;
 std::wstring lastLoggedText;
 DWORD lastLoggedTick = 0;
 bool loggedOnce = false;
@@ -28,14 +29,11 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
 
 bool Contains(const std::wstring& text, const wchar_t* word) { return text.find(word) != std::wstring::npos; }
 
-}  // namespace
-
-void SetStatusText(const std::wstring& text) { SetStatusTextAt(text, GetTickCount()); }
-
 // A status text may span lines; the log writer keeps it on one, joined by " ｜ ".
-void SetStatusTextAt(const std::wstring& text, DWORD nowMs) {
-  if (text != currentText) {
+void Show(const std::wstring& text, StatusClass statusClass, DWORD nowMs) {
+  if (text != currentText || statusClass != currentClass) {
     currentText = text;
+    currentClass = statusClass;
     HWND label = ControlWindow(kStatusLabelId);
     if (label != nullptr) {
       SetWindowTextW(label, text.c_str());
@@ -53,7 +51,14 @@ void SetStatusTextAt(const std::wstring& text, DWORD nowMs) {
   loggedOnce = true;
 }
 
+}  // namespace
+
+void SetStatusText(const std::wstring& text, StatusClass statusClass) { Show(text, statusClass, GetTickCount()); }
+void SetStatusText(const std::wstring& text) { Show(text, ClassifyStatus(text), GetTickCount()); }
+void SetStatusTextAt(const std::wstring& text, DWORD nowMs) { Show(text, ClassifyStatus(text), nowMs); }
+
 const std::wstring& CurrentStatusText() { return currentText; }
+StatusClass CurrentStatusClass() { return currentClass; }
 
 // The first row that holds wins: start-up, then the bridge, then the chosen channels, then
 // the routes; only a fully working setup shows the two routes themselves.
@@ -86,29 +91,29 @@ std::wstring BuildSteadyStatus(const WindowFlags& flags) {
 }
 
 // Problem words are looked for first: "正在连接...失败" is a failure, not progress.
-int ClassifyStatus(const std::wstring& fullText) {
-  if (fullText.empty()) return kStatusPlain;
+StatusClass ClassifyStatus(const std::wstring& fullText) {
+  if (fullText.empty()) return StatusClass::Plain;
   const std::wstring text = StartsWith(fullText, kRestingMark) ? fullText.substr(2) : fullText;
   static const wchar_t* const kProblemWords[] = {
       L"失败",   L"未检测到",   L"不可用", L"已断开", L"被禁用",     L"尚未",
       L"请检查", L"请重新选择", L"请打开", L"请插入", L"请连接设备", L"未侦听",
   };
   for (const wchar_t* word : kProblemWords) {
-    if (Contains(text, word)) return kStatusProblem;
+    if (Contains(text, word)) return StatusClass::Problem;
   }
-  if (StartsWith(text, L"正在") || StartsWith(text, L"等待")) return kStatusProgress;
+  if (StartsWith(text, L"正在") || StartsWith(text, L"等待")) return StatusClass::Progress;
   if (StartsWith(text, L"完成") || Contains(text, L"侦听中") || StartsWith(text, L"已连接") ||
       StartsWith(text, L"机架 → 手机")) {
-    return kStatusGood;
+    return StatusClass::Good;
   }
-  return kStatusPlain;
+  return StatusClass::Plain;
 }
 
-COLORREF StatusTextColor(int statusClass) {
+COLORREF StatusTextColor(StatusClass statusClass) {
   switch (statusClass) {
-    case kStatusProgress: return RGB(43, 108, 176);
-    case kStatusGood: return RGB(21, 128, 87);
-    case kStatusProblem: return RGB(192, 57, 43);
+    case StatusClass::Progress: return RGB(43, 108, 176);
+    case StatusClass::Good: return RGB(21, 128, 87);
+    case StatusClass::Problem: return RGB(192, 57, 43);
     default: return RGB(38, 48, 52);
   }
 }

@@ -13,11 +13,23 @@
 
 namespace varn {
 
-// Shows the text (when it changed) and logs it, a repeated text at most once a minute.
+// Colour classes of a status text.
+enum class StatusClass : int {
+  Plain = 0,
+  Progress = 1,
+  Good = 2,
+  Problem = 3,
+};
+
+// Shows the text (when it changed) and logs it, a repeated text at most once a minute. A
+// caller that knows what its text is says so; otherwise its wording decides (ClassifyStatus).
+void SetStatusText(const std::wstring& text, StatusClass statusClass);
 void SetStatusText(const std::wstring& text);
 // The same with the tick count (GetTickCount) of the call given.
 void SetStatusTextAt(const std::wstring& text, DWORD nowMs);
 const std::wstring& CurrentStatusText();
+// The class the current text was shown with: the colour of the status label.
+StatusClass CurrentStatusClass();
 
 // What the resting text is made from.
 struct SteadyStatusFacts {
@@ -33,15 +45,9 @@ std::wstring ComposeSteadyStatus(const SteadyStatusFacts& facts);
 // The resting text for these flags and the window's lists now.
 std::wstring BuildSteadyStatus(const WindowFlags& flags);
 
-// Colour classes of a status text.
-enum StatusClass : int {
-  kStatusPlain = 0,
-  kStatusProgress = 1,
-  kStatusGood = 2,
-  kStatusProblem = 3,
-};
-int ClassifyStatus(const std::wstring& text);
-COLORREF StatusTextColor(int statusClass);
+// The class a text's wording says: problem words first, then the progress and good ones.
+StatusClass ClassifyStatus(const std::wstring& text);
+COLORREF StatusTextColor(StatusClass statusClass);
 
 // "声卡输入通道已断开", "手机输出通道被禁用", both joined by "、", or empty.
 std::wstring DescribeUnavailableChannels(bool captureMissing, bool renderMissing, bool captureDisabled,
