@@ -16,6 +16,7 @@
 #include "audio/endpoints.h"
 #include "settings/settings.h"
 #include "support/program.h"
+#include "ui/window_state.h"
 #include "support/program_scenario.h"
 #include "world.h"
 
@@ -26,8 +27,6 @@ namespace {
 using Lines = std::vector<std::string>;
 constexpr size_t npos = std::string::npos;
 
-constexpr int kCaptureCombo = 101, kRenderCombo = 102, kConnectButton = 104, kStatusLabel = 105,
-              kCancelButton = 106;
 constexpr wchar_t kTool[] = L"SoundVolumeView.exe";
 const std::string kConnectDone = "[INFO ] [app] 操作完成 [手动连接] 结果=成功，当前在侦听";
 const std::string kConnectFailed = "[INFO ] [app] 操作完成 [手动连接] 结果=失败，当前未侦听";
@@ -63,7 +62,7 @@ class FaultMatrix : public ProgramScenario {
   bool WaitForLog(const std::string& line, DWORD timeoutMs = 15000) const {
     return WaitUntil([&] { return Logged(line); }, timeoutMs);
   }
-  std::wstring Status() const { return TextOf(Control(kStatusLabel)); }
+  std::wstring Status() const { return TextOf(Control(varn::kStatusLabelId)); }
   bool Enabled(int id) const { return IsWindowEnabled(Control(id)) != FALSE; }
   int ToolsRunning() const { return CountProcesses(program_->AppDirectory(), kTool); }
   std::string Q(const wchar_t* alias) const { return Quoted(Id(alias)); }
@@ -94,7 +93,7 @@ class FaultMatrix : public ProgramScenario {
   // A manual connect from the button, waited for until its outcome is logged.
   bool ConnectAndWait(const std::string& outcome) {
     const size_t before = LogCount(outcome);
-    Click(kConnectButton);
+    Click(varn::kConnectButtonId);
     return WaitUntil([&] { return LogCount(outcome) > before; }, 30000);
   }
 
@@ -137,7 +136,7 @@ TEST_F(FaultMatrix, SoundToolFaultsAreReportedAsFailuresAndTheNextTryWorks) {
     if (fault.removeTool) {
       ASSERT_TRUE(MoveFileW(toolPath.c_str(), (toolPath + L".away").c_str()));
     }
-    Click(kConnectButton);
+    Click(varn::kConnectButtonId);
     EXPECT_NE(CloseNextBox().find(L"建立侦听未成功"), std::wstring::npos) << "an error box";
     EXPECT_TRUE(WaitForLog(kConnectFailed));
     EXPECT_TRUE(LoggedPrefix(fault.logged));
@@ -160,9 +159,9 @@ TEST_F(FaultMatrix, SoundToolFaultsAreReportedAsFailuresAndTheNextTryWorks) {
   // the hung process does not stay behind.
   ClearJournal();
   SetFaults("SetListenToThisDevice hang\n");
-  Click(kCancelButton);
+  Click(varn::kCancelButtonId);
   ASSERT_TRUE(WaitUntil([&] { return Journal().size() == 1 && ToolsRunning() == 1; }, 10000));
-  EXPECT_FALSE(Enabled(kConnectButton)) << "busy while the tool hangs";
+  EXPECT_FALSE(Enabled(varn::kConnectButtonId)) << "busy while the tool hangs";
   SetFaults("");
   const std::string cancelled = "[INFO ] [app] 操作完成 [取消侦听] 结果=成功，当前未侦听";
   EXPECT_TRUE(WaitForLog(cancelled, 30000));
@@ -283,8 +282,8 @@ TEST_F(FaultMatrix, SettingsOfTheWrongTypeOrSizeCountAsAbsentAndAreRepaired) {
   }
 
   ASSERT_NE(Start(), nullptr);
-  EXPECT_EQ(SendMessageW(Control(kCaptureCombo), CB_GETCURSEL, 0, 0), 0) << "no choice: the default";
-  EXPECT_EQ(SendMessageW(Control(kRenderCombo), CB_GETCURSEL, 0, 0), 0) << "bytes are no choice";
+  EXPECT_EQ(SendMessageW(Control(varn::kCaptureComboId), CB_GETCURSEL, 0, 0), 0) << "no choice: the default";
+  EXPECT_EQ(SendMessageW(Control(varn::kRenderComboId), CB_GETCURSEL, 0, 0), 0) << "bytes are no choice";
   DWORD type = 0, value = 0, bytes = sizeof value;
   EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, varn::kSettingsKeyPath, varn::kStartupEnabledValue, RRF_RT_ANY, &type,
                          &value, &bytes),
@@ -317,8 +316,8 @@ TEST_F(FaultMatrix, OddDeviceNamesAreShownWholeAndLoggedAsOneValidRecordEach) {
     SendMessageW(Control(combo), CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text.data()));
     return text;
   };
-  EXPECT_EQ(itemText(kCaptureCombo, 1), cardName) << "the list shows the whole name";
-  EXPECT_EQ(itemText(kRenderCombo, 1), phoneName);
+  EXPECT_EQ(itemText(varn::kCaptureComboId, 1), cardName) << "the list shows the whole name";
+  EXPECT_EQ(itemText(varn::kRenderComboId, 1), phoneName);
 
   ASSERT_TRUE(ConnectAndWait(kConnectDone));
   EXPECT_EQ(Journal(), ManualConnectCommands());
@@ -375,7 +374,7 @@ TEST_F(FaultMatrix, ASecondStartDuringATaskShowsTheFirstWindowAndLeavesTheTaskAl
   PostMessageW(window_, WM_CLOSE, 0, 0);
   ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window_) == FALSE; }, 5000));
   SetFaults("* delay=400\n");
-  Click(kConnectButton);
+  Click(varn::kConnectButtonId);
   ASSERT_TRUE(WaitUntil([&] { return Journal().size() >= 1; }, 10000));
 
   ProgramRun second(dir);
@@ -399,7 +398,7 @@ TEST_F(FaultMatrix, ASecondStartDuringATaskShowsTheFirstWindowAndLeavesTheTaskAl
 TEST_F(FaultMatrix, ExitWhileTheToolHangsEndsTheProgramAndTheTool) {
   ASSERT_NE(Start(), nullptr);
   SetFaults("* hang\n");
-  Click(kConnectButton);
+  Click(varn::kConnectButtonId);
   ASSERT_TRUE(WaitUntil([&] { return ToolsRunning() == 1; }, 10000)) << "the tool hangs";
   Sleep(200);
   const ULONGLONG asked = GetTickCount64();
@@ -418,7 +417,7 @@ TEST_F(FaultMatrix, ExitWhileTheToolHangsEndsTheProgramAndTheTool) {
 TEST_F(FaultMatrix, AKilledProgramTakesItsHangingToolWithIt) {
   ASSERT_NE(Start(), nullptr);
   SetFaults("* hang\n");
-  Click(kConnectButton);
+  Click(varn::kConnectButtonId);
   // The journal line is written by the running tool, so by then the program has let it go from
   // its suspended start, which it does only once the tool is in the program's job: a kill
   // between the process's creation and that moment is a window this row does not aim at.

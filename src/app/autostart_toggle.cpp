@@ -26,10 +26,9 @@ void AutostartToggled(bool fromTray) {
   int captureIndex = SelectedDeviceItem(kCaptureComboId);
   int renderIndex = SelectedDeviceItem(kRenderComboId);
   if (wanted && captureIndex >= 0 && renderIndex >= 0) {
-    WriteSettingString(kCaptureIdValue,
-                       MakeSavedSelection(captureIndex, ResolveSelection(captureList, captureIndex, Flow::Capture).id));
-    WriteSettingString(kRenderIdValue,
-                       MakeSavedSelection(renderIndex, ResolveSelection(renderList, renderIndex, Flow::Render).id));
+    SaveChoice(ChoiceSide::Capture,
+               MakeSavedSelection(captureIndex, ResolveSelection(captureList, captureIndex, Flow::Capture).id));
+    SaveChoice(ChoiceSide::Render, MakeSavedSelection(renderIndex, ResolveSelection(renderList, renderIndex, Flow::Render).id));
   }
   WriteStartupEnabled(wanted);
   WriteStartupConfigured();

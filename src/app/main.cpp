@@ -13,7 +13,7 @@
 #include "base/scoped_handles.h"
 #include "base/text.h"
 #include "tool_runner/tool_runner.h"
-#include "settings/settings.h"
+#include "settings/saved_choice.h"
 
 namespace varn {
 
@@ -106,7 +106,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int showCommand) {
   const bool startupMode = IsStartupCommandLine(commandLine);
   NoteStartupMode(startupMode);
   LogInfo(L"app", startupMode ? L"启动方式=开机自启（窗口隐藏，常驻托盘）" : L"启动方式=手动/托盘启动（显示主窗口）");
-  if (startupMode && (ReadSettingString(kCaptureIdValue).empty() || ReadSettingString(kRenderIdValue).empty())) {
+  if (startupMode && (LoadChoice(ChoiceSide::Capture).empty() || LoadChoice(ChoiceSide::Render).empty())) {
     LogWarn(L"app", L"开机自启但尚未保存过通道选择，本次不启动界面（等用户手动设置一次）");
     return 0;
   }

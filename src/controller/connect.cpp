@@ -15,7 +15,6 @@
 #include "routes/route_ledger.h"
 #include "routes/route_tasks.h"
 #include "settings/saved_choice.h"
-#include "settings/settings.h"
 #include "ui/device_lists.h"
 #include "ui/status.h"
 #include "ui/window_state.h"
@@ -61,11 +60,11 @@ void FillLedgerGaps(ConnectRequest& request, int captureIndex, int renderIndex) 
 // The choice is kept whether or not the connect then succeeds: it is what the user asked for,
 // and the next start should offer it again. A name is kept only for a named device; the
 // default item has none of its own.
-void SaveChoice(const ConnectRequest& request, int captureIndex, int renderIndex) {
-  WriteSettingString(kCaptureIdValue, MakeSavedSelection(captureIndex, request.capture.id));
-  WriteSettingString(kRenderIdValue, MakeSavedSelection(renderIndex, request.render.id));
-  if (captureIndex > 0) WriteSettingString(kCaptureNameValue, request.capture.name);
-  if (renderIndex > 0) WriteSettingString(kRenderNameValue, request.render.name);
+void KeepChoices(const ConnectRequest& request, int captureIndex, int renderIndex) {
+  SaveChoice(ChoiceSide::Capture, MakeSavedSelection(captureIndex, request.capture.id));
+  SaveChoice(ChoiceSide::Render, MakeSavedSelection(renderIndex, request.render.id));
+  if (captureIndex > 0) SaveChoiceName(ChoiceSide::Capture, request.capture.name);
+  if (renderIndex > 0) SaveChoiceName(ChoiceSide::Render, request.render.name);
 }
 
 // A last resolved id comes without a name; the cached list usually still knows it, and the
@@ -112,7 +111,7 @@ bool OnConnectCommand(bool interactive) {
                       FormatText(L" 连接次数=%d（手动语义）", request.connectCount));
   CarryHeldRoutes(request);
   FillLedgerGaps(request, captureIndex, renderIndex);
-  SaveChoice(request, captureIndex, renderIndex);
+  KeepChoices(request, captureIndex, renderIndex);
   if (!SubmitConnect(OperationKind::ManualConnect, request)) return false;
   UpdateActionButtons();
   return true;

@@ -4,7 +4,6 @@
 #include "controller/controller.h"
 #include "controller/flag_events.h"
 #include "settings/saved_choice.h"
-#include "settings/settings.h"
 #include "ui/device_lists.h"
 #include "ui/status.h"
 #include "ui/window_state.h"
@@ -13,20 +12,12 @@ namespace varn {
 
 namespace {
 
-// The settings that belong to one list.
-struct ChoiceValues {
-  const wchar_t* choice;
-  const wchar_t* name;
-};
-constexpr ChoiceValues kCaptureValues{kCaptureIdValue, kCaptureNameValue};
-constexpr ChoiceValues kRenderValues{kRenderIdValue, kRenderNameValue};
-
 // The pick of one side, saved as the new choice. The route ledger is left alone: a pick
 // switches no route, and the next connect switches off a replaced route by comparing against
 // what the ledger holds.
-void SavePick(const ChoiceValues& values, int itemIndex, const DeviceIdentity& endpoint) {
-  WriteSettingString(values.choice, MakeSavedSelection(itemIndex, endpoint.id));
-  WriteSettingString(values.name, endpoint.name);
+void SavePick(ChoiceSide side, int itemIndex, const DeviceIdentity& endpoint) {
+  SaveChoice(side, MakeSavedSelection(itemIndex, endpoint.id));
+  SaveChoiceName(side, endpoint.name);
 }
 
 }  // namespace
@@ -41,8 +32,8 @@ void OnDeviceSelectionChanged() {
   const DeviceIdentity render = ResolveSelection(renderList, renderIndex, Flow::Render);
   const bool captureOk = !capture.id.empty() && IsActiveEndpoint(capture.id, Flow::Capture);
   const bool renderOk = !render.id.empty() && IsActiveEndpoint(render.id, Flow::Render);
-  if (captureOk) SavePick(kCaptureValues, captureIndex, capture);
-  if (renderOk) SavePick(kRenderValues, renderIndex, render);
+  if (captureOk) SavePick(ChoiceSide::Capture, captureIndex, capture);
+  if (renderOk) SavePick(ChoiceSide::Render, renderIndex, render);
   if (!captureOk || !renderOk || !FindBridge(captureList) || !FindBridge(renderList)) return;
   NoteUsablePick();
   SetStatusText(L"设备通道已更新，可以立即连接", StatusClass::Plain);

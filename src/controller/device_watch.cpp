@@ -18,7 +18,6 @@
 #include "routes/route_ledger.h"
 #include "routes/route_tasks.h"
 #include "settings/saved_choice.h"
-#include "settings/settings.h"
 #include "ui/device_lists.h"
 #include "ui/status.h"
 #include "ui/window_state.h"
@@ -32,12 +31,11 @@ constexpr wchar_t kNone[] = L"(无)";
 
 // The settings of one chosen side that re-recognition reads and rewrites.
 struct ChosenSide {
-  const wchar_t* nameValue;
-  const wchar_t* choiceValue;
+  ChoiceSide side;
   const wchar_t* movedFormat;
 };
-constexpr ChosenSide kChosenInput{kCaptureNameValue, kCaptureIdValue, L"声卡输入端点 ID 变化，按名字认回 旧=%s 新=%s 名字=%s"};
-constexpr ChosenSide kChosenOutput{kRenderNameValue, kRenderIdValue, L"手机输出端点 ID 变化，按名字认回 旧=%s 新=%s 名字=%s"};
+constexpr ChosenSide kChosenInput{ChoiceSide::Capture, L"声卡输入端点 ID 变化，按名字认回 旧=%s 新=%s 名字=%s"};
+constexpr ChosenSide kChosenOutput{ChoiceSide::Render, L"手机输出端点 ID 变化，按名字认回 旧=%s 新=%s 名字=%s"};
 
 // What one run saw. The chosen ids are those after re-recognition.
 struct WatchRun {
@@ -83,8 +81,8 @@ void FollowListChanges(const WatchRun& run) {
                              static_cast<int>(run.render.size())));
   captureList = run.capture;
   renderList = run.render;
-  FillDeviceCombo(ControlWindow(kCaptureComboId), captureList, ReadSettingString(kCaptureIdValue));
-  FillDeviceCombo(ControlWindow(kRenderComboId), renderList, ReadSettingString(kRenderIdValue));
+  FillDeviceCombo(ControlWindow(kCaptureComboId), captureList, LoadChoice(ChoiceSide::Capture));
+  FillDeviceCombo(ControlWindow(kRenderComboId), renderList, LoadChoice(ChoiceSide::Render));
 }
 
 // The name the routed endpoint had. A route built in this run knows it; a route left by an
@@ -92,7 +90,7 @@ void FollowListChanges(const WatchRun& run) {
 // is that same endpoint (a later pick stores the pick's name).
 std::wstring RoutedName(const ChosenSide& side, const DeviceIdentity& held) {
   if (!held.name.empty()) return held.name;
-  if (ReadSettingString(side.choiceValue) == kSavedDevicePrefix + held.id) return ReadSettingString(side.nameValue);
+  if (LoadChoice(side.side) == DeviceChoice(held.id)) return LoadChoiceName(side.side);
   return std::wstring();
 }
 
@@ -115,10 +113,8 @@ std::wstring RecogniseRoutedEndpoint(const ChosenSide& side, const DeviceIdentit
     logged = held.id + L"\n" + entry->id;
     LogWarn(L"recov", FormatText(side.movedFormat, held.id.c_str(), entry->id.c_str(), entry->name.c_str()));
   }
-  const std::wstring choice = ReadSettingString(side.choiceValue);
-  if (choice == kSavedDefault || choice == kSavedDevicePrefix + held.id) {
-    WriteSettingString(side.choiceValue, kSavedDevicePrefix + entry->id);
-  }
+  const std::wstring choice = LoadChoice(side.side);
+  if (choice == kSavedDefault || choice == DeviceChoice(held.id)) SaveChoice(side.side, DeviceChoice(entry->id));
   NoteDeviceFinding(DeviceFinding::RoutedEndpointMoved);
   return entry->id;
 }

@@ -14,6 +14,7 @@
 #include "log/log.h"
 #include "base/path.h"
 #include "routes/guard_tasks.h"
+#include "settings/saved_choice.h"
 #include "settings/settings.h"
 #include "ui/device_lists.h"
 #include "ui/status.h"
@@ -59,8 +60,8 @@ std::wstring BridgeId(const std::vector<DeviceIdentity>& list) {
 void ApplyInitialState() {
   captureList = ListEndpoints(Flow::Capture);
   renderList = ListEndpoints(Flow::Render);
-  FillDeviceCombo(ControlWindow(kCaptureComboId), captureList, ReadSettingString(kCaptureIdValue));
-  FillDeviceCombo(ControlWindow(kRenderComboId), renderList, ReadSettingString(kRenderIdValue));
+  FillDeviceCombo(ControlWindow(kCaptureComboId), captureList, LoadChoice(ChoiceSide::Capture));
+  FillDeviceCombo(ControlWindow(kRenderComboId), renderList, LoadChoice(ChoiceSide::Render));
 
   // A first start has no preference stored yet: autostart is on until the user says otherwise.
   StartupSetting startup = ReadStartupEnabled();

@@ -5,7 +5,6 @@
 #include "audio/endpoints.h"
 #include "routes/route_ledger.h"
 #include "settings/saved_choice.h"
-#include "settings/settings.h"
 #include "ui/window_state.h"
 
 namespace varn {
@@ -27,11 +26,11 @@ bool IsListedAsItem(const std::vector<DeviceIdentity>& entries, size_t position)
 // What a refill must select to keep the list as the user sees it: the current pick, or the
 // stored choice when there is none.
 std::wstring CurrentChoiceText(int controlId, const std::vector<DeviceIdentity>& list, Flow flow,
-                               const wchar_t* storedValue) {
+                               ChoiceSide side) {
   int index = SelectedDeviceItem(controlId);
   if (index == 0) return kSavedDefault;
   if (index > 0) return MakeSavedSelection(index, ResolveSelection(list, index, flow).id);
-  return ReadSettingString(storedValue);
+  return LoadChoice(side);
 }
 
 }  // namespace
@@ -127,7 +126,7 @@ void FillDeviceCombo(HWND combo, const std::vector<DeviceIdentity>& entries,
                      const std::wstring& savedChoice) {
   if (combo == nullptr) return;
   const bool isCapture = GetDlgCtrlID(combo) == kCaptureComboId;
-  const std::wstring savedName = ReadSettingString(isCapture ? kCaptureNameValue : kRenderNameValue);
+  const std::wstring savedName = LoadChoiceName(isCapture ? ChoiceSide::Capture : ChoiceSide::Render);
   // One repaint at the end instead of one per item.
   SendMessageW(combo, WM_SETREDRAW, FALSE, 0);
   SendMessageW(combo, CB_RESETCONTENT, 0, 0);
@@ -141,8 +140,8 @@ void FillDeviceCombo(HWND combo, const std::vector<DeviceIdentity>& entries,
 }
 
 void RefreshDeviceLists() {
-  const std::wstring captureChoice = CurrentChoiceText(kCaptureComboId, captureList, Flow::Capture, kCaptureIdValue);
-  const std::wstring renderChoice = CurrentChoiceText(kRenderComboId, renderList, Flow::Render, kRenderIdValue);
+  const std::wstring captureChoice = CurrentChoiceText(kCaptureComboId, captureList, Flow::Capture, ChoiceSide::Capture);
+  const std::wstring renderChoice = CurrentChoiceText(kRenderComboId, renderList, Flow::Render, ChoiceSide::Render);
   captureList = ListEndpoints(Flow::Capture);
   renderList = ListEndpoints(Flow::Render);
   FillDeviceCombo(ControlWindow(kCaptureComboId), captureList, captureChoice);
