@@ -14,6 +14,7 @@ using varn::DeviceIdentity;
 
 TEST(ConnectRequest, DefaultIsAManualConnectThatSwitchesTwiceAndCarriesNothing) {
   ConnectRequest request;
+  EXPECT_EQ(request.kind, varn::OperationKind::ManualConnect);
   EXPECT_EQ(request.connectCount, 2);
   for (const DeviceIdentity* endpoint :
        {&request.capture, &request.render, &request.bridgeCapture, &request.bridgeRender}) {

@@ -196,25 +196,4 @@ TEST(GuardWaiters, AnActionWaitsOnlyForTheGuardThatRunsNow) {
   CloseHandle(release);
 }
 
-// The task bodies know no operation: whatever a body returns, or when it throws, the outcome
-// comes back filed under the operation it was submitted for.
-TEST(Operations, AnOutcomeIsFiledUnderTheOperationItWasSubmittedFor) {
-  // Without a window to post to, the worker drops outcomes; this one only has to accept posts.
-  HWND sink = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  ASSERT_NE(sink, nullptr);
-  varn::StartWorker(sink, WM_APP, WM_APP + 1);
-  const std::function<WorkerOutcome(const varn::Progress&)> bodies[] = {
-      [](const varn::Progress&) { return Outcome(Op::ManualConnect, true); },
-      [](const varn::Progress&) -> WorkerOutcome { throw 7; },
-  };
-  for (const auto& body : bodies) {
-    ASSERT_TRUE(varn::SubmitOperation(Op::CancelListen, body, false));
-    WorkerOutcome taken;
-    ASSERT_TRUE(testing_support::WaitUntil([&] { return varn::TakeOutcome(taken); }, 5000));
-    EXPECT_EQ(varn::OperationOf(taken), Op::CancelListen);
-  }
-  varn::StopWorker();
-  DestroyWindow(sink);
-}
-
 }  // namespace

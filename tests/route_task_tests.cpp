@@ -58,6 +58,7 @@ TEST_F(RouteTasks, ConnectClosesTheStaleRouteBuildsBothAndRemembersTheEndpoints)
   bridgeIn.id = Id(L"bridge-in");
   bridgeOut.id = Id(L"bridge-out");
   varn::ConnectRequest r = Request();
+  r.kind = varn::OperationKind::InputRecoveryReconnect;
   r.connectCount = 1;
   r.closeStaleRoutes = true;
   r.lastCaptureResolved = cardIn.id;         // unchanged
@@ -74,6 +75,7 @@ TEST_F(RouteTasks, ConnectClosesTheStaleRouteBuildsBothAndRemembersTheEndpoints)
                               "/SetListenToThisDevice " + Q(cardIn) + " 1",
                               "/SetPlaybackThroughDevice " + Q(bridgeIn) + " " + Q(phoneOut),
                               "/SetListenToThisDevice " + Q(bridgeIn) + " 1"}));
+  EXPECT_EQ(varn::OperationOf(outcome), varn::OperationKind::InputRecoveryReconnect);
   EXPECT_TRUE(outcome.ok);
   EXPECT_TRUE(outcome.listenKnown);
   EXPECT_TRUE(outcome.listening);
@@ -158,6 +160,7 @@ TEST_F(RouteTasks, ReclaimAndReconnectListensOnceAndRecordsTheRoutes) {
   r.captureFollowsDefault = true;
   r.capture.id.clear();
   WorkerOutcome outcome = varn::DefaultReclaimTaskBody(r, progress);
+  EXPECT_EQ(varn::OperationOf(outcome), varn::OperationKind::DefaultReclaimReconnect);
   EXPECT_TRUE(outcome.ok);
   EXPECT_FALSE(outcome.updateStatus);
   EXPECT_FALSE(outcome.listenKnown);
@@ -213,6 +216,7 @@ TEST_F(RouteTasks, ReclaimAndReconnectListensOnceAndRecordsTheRoutes) {
 TEST_F(RouteTasks, CancelStopsAtTheFirstFailedSwitchOff) {
   SetFaults("SetListenToThisDevice exit=1\n");
   WorkerOutcome outcome = varn::CancelTaskBody(cardIn, bridgeIn, progress);
+  EXPECT_EQ(varn::OperationOf(outcome), varn::OperationKind::CancelListen);
   EXPECT_FALSE(outcome.ok);
   EXPECT_TRUE(outcome.listenKnown);
   EXPECT_FALSE(outcome.listening);
@@ -240,6 +244,7 @@ TEST_F(RouteTasks, RepeatedStopWarnsByBalloonEvenOnSuccess) {
   r.failureBalloonText = L"停止侦听失败";
   r.showWindow = true;
   WorkerOutcome outcome = varn::StopListenTaskBody(r, progress);
+  EXPECT_EQ(varn::OperationOf(outcome), varn::OperationKind::RepeatStopInputListen);
   EXPECT_TRUE(outcome.ok);
   EXPECT_FALSE(outcome.updateStatus);
   EXPECT_TRUE(outcome.showWindow);
@@ -268,6 +273,7 @@ TEST_F(RouteTasks, RepeatedStopWarnsByBalloonEvenOnSuccess) {
 TEST_F(RouteTasks, EnableBridgeAndAMissingTool) {
   ASSERT_EQ(Audiosim(L"disable bridge-in"), 0);
   WorkerOutcome outcome = varn::EnableBridgeTaskBody(progress);
+  EXPECT_EQ(varn::OperationOf(outcome), varn::OperationKind::EnableBridgeEndpoints);
   EXPECT_TRUE(outcome.ok);
   EXPECT_FALSE(outcome.updateStatus);
   EXPECT_EQ(Journal(), Lines{"/Enable " + Q(bridgeIn)});
@@ -295,6 +301,7 @@ TEST_F(RouteTasks, TheVolumeGuardHoldsTheBridgeAndTheInputButLeavesTheInputsMute
     ASSERT_EQ(Audiosim(change), 0) << Utf8(change);
   }
   varn::WorkerOutcome outcome = varn::VolumeGuardTaskBody(cardIn.id, bridgeIn.id, bridgeOut.id, progress);
+  EXPECT_EQ(varn::OperationOf(outcome), varn::OperationKind::VolumeGuard);
   EXPECT_TRUE(outcome.ok);
   EXPECT_FALSE(outcome.updateStatus);
   EXPECT_EQ(outcome.noticeText,
@@ -330,6 +337,7 @@ TEST_F(RouteTasks, TheStartupWorkTakesADefaultBackWhereverWindowsHasAnotherChoic
   ASSERT_EQ(Audiosim(L"default bridge-out"), 0);
   bool snapshotWritten = false;
   WorkerOutcome outcome = varn::StartupWorkTaskBody(false, L"", [&] { snapshotWritten = true; }, progress);
+  EXPECT_EQ(varn::OperationOf(outcome), varn::OperationKind::StartupWork);
   EXPECT_TRUE(outcome.ok);
   EXPECT_TRUE(outcome.autostartKnown);
   EXPECT_TRUE(snapshotWritten);

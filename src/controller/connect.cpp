@@ -102,6 +102,7 @@ bool OnConnectCommand(bool interactive) {
   }
   const int captureIndex = SelectedDeviceItem(kCaptureComboId);
   const int renderIndex = SelectedDeviceItem(kRenderComboId);
+  request.kind = OperationKind::ManualConnect;
   request.connectCount = kManualConnectCount;
   request.showErrorBox = interactive;
   request.closeStaleRoutes = true;
@@ -112,7 +113,7 @@ bool OnConnectCommand(bool interactive) {
   CarryHeldRoutes(request);
   FillLedgerGaps(request, captureIndex, renderIndex);
   KeepChoices(request, captureIndex, renderIndex);
-  if (!SubmitConnect(OperationKind::ManualConnect, request)) return false;
+  if (!SubmitConnect(request)) return false;
   UpdateActionButtons();
   return true;
 }
@@ -129,17 +130,12 @@ void CarryHeldRoutes(ConnectRequest& request) {
 }
 
 bool SubmitOperation(OperationKind kind, WorkerTask task, bool logTask) {
-  if (!task) return false;
-  WorkerTask filed = [kind, body = std::move(task)](const Progress& progress) {
-    WorkerOutcome outcome = body(progress);
-    outcome.op = OperationTag(kind);
-    return outcome;
-  };
-  return SubmitTask(std::move(filed), logTask, OperationName(kind), OperationTag(kind));
+  return SubmitTask(std::move(task), logTask, OperationName(kind), OperationTag(kind));
 }
 
-bool SubmitConnect(OperationKind kind, ConnectRequest request) {
-  return SubmitOperation(kind, [request](const Progress& progress) { return ConnectTaskBody(request, progress); });
+bool SubmitConnect(ConnectRequest request) {
+  return SubmitOperation(request.kind,
+                         [request](const Progress& progress) { return ConnectTaskBody(request, progress); });
 }
 
 // Silent by design: the program asks for these itself, and a refusal (busy, no complete
@@ -156,8 +152,9 @@ bool SubmitRecoveryConnect(const RecoveryConnect& recovery) {
   request.failureBalloonTitle = recovery.failureBalloonTitle;
   request.failureBalloonText = recovery.failureBalloonText;
   request.showBalloon = recovery.showBalloon;
+  request.kind = recovery.kind;
   CarryHeldRoutes(request);
-  if (!SubmitConnect(recovery.kind, request)) return false;
+  if (!SubmitConnect(request)) return false;
   UpdateActionButtons();
   return true;
 }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "audio/device_identity.h"
-#include "controller/operations.h"
+#include "operations/operations.h"
 #include "routes/connect_request.h"
 #include "routes/route_tasks.h"
 
@@ -25,9 +25,9 @@ void OnDeviceSelectionChanged();
 
 // "立即连接" from the button or the tray; true when a task was submitted.
 bool OnConnectCommand(bool interactive);
-bool SubmitConnect(OperationKind kind, ConnectRequest request);
-// Hands the task to the worker named as its operation is named, and files the outcome under
-// that operation whatever the body returned; true when it was accepted.
+bool SubmitConnect(ConnectRequest request);
+// Hands the task to the worker under its operation, named as the operation is named; true when
+// it was accepted.
 bool SubmitOperation(OperationKind kind, WorkerTask task, bool logTask = true);
 // Puts the route ledger into the request, so that its task switches off the held routes the
 // new ones do not use.

@@ -1,6 +1,6 @@
 #include "controller/flag_events.h"
 
-#include "controller/operations.h"
+#include "operations/operations.h"
 
 namespace varn {
 

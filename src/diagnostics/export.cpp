@@ -10,6 +10,7 @@
 #include "diagnostics/snapshot.h"
 #include "diagnostics/version.h"
 #include "log/log.h"
+#include "operations/operations.h"
 #include "base/path.h"
 #include "base/scoped_handles.h"
 #include "base/text.h"
@@ -70,6 +71,7 @@ void AppendSnapshot(std::string& out, const SnapshotInput& input, const std::wst
 
 WorkerOutcome FailedOutcome(const wchar_t* statusText, const std::wstring& errorText) {
   WorkerOutcome outcome;
+  outcome.op = OperationTag(OperationKind::DiagnosticsExport);
   outcome.ok = false;
   outcome.updateStatus = true;
   outcome.statusText = statusText;
@@ -89,6 +91,7 @@ WorkerOutcome WriteFailed(const std::wstring& path) {
 WorkerOutcome Written(const std::wstring& path, const std::wstring& fileName, int merged) {
   LogInfo(L"app", L"诊断日志已导出: " + path);
   WorkerOutcome outcome;
+  outcome.op = OperationTag(OperationKind::DiagnosticsExport);
   outcome.ok = true;
   outcome.updateStatus = true;
   outcome.statusText = L"诊断日志已导出到桌面：" + fileName;

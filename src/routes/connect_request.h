@@ -5,6 +5,7 @@
 #include <string>
 
 #include "audio/device_identity.h"
+#include "operations/operations.h"
 
 namespace varn {
 
@@ -18,6 +19,7 @@ struct ConnectRequest {
   bool captureFollowsDefault = false;  // chosen as the list's default-device item
   bool renderFollowsDefault = false;
 
+  OperationKind kind = OperationKind::ManualConnect;  // submitted as, and the task's name
   int connectCount = 2;  // how many times both routes are switched on
   bool showErrorBox = false;
   bool closeStaleRoutes = false;  // first switch off held routes the new ones do not use

@@ -63,6 +63,7 @@ void HoldBridgeAndInputLevels(const std::wstring& input, const DeviceIdentity& c
 WorkerOutcome VolumeGuardTaskBody(const std::wstring& input, const std::wstring& bridgeCapture,
                                   const std::wstring& bridgeRender, const Progress&) {
   WorkerOutcome outcome;
+  outcome.op = OperationTag(OperationKind::VolumeGuard);
   outcome.updateStatus = false;
   ULONGLONG now = GetTickCount64();
   if (now - lastHeartbeatTick >= kHeartbeatIntervalMs) {
@@ -84,6 +85,7 @@ WorkerOutcome VolumeGuardTaskBody(const std::wstring& input, const std::wstring&
 
 WorkerOutcome AutostartSyncTaskBody(bool wanted, const Progress&) {
   WorkerOutcome outcome;
+  outcome.op = OperationTag(OperationKind::AutostartSync);
   outcome.updateStatus = false;
   AlignAutostartInto(wanted, outcome);
   outcome.ok = true;
@@ -93,6 +95,7 @@ WorkerOutcome AutostartSyncTaskBody(bool wanted, const Progress&) {
 WorkerOutcome StartupWorkTaskBody(bool autostartWanted, const std::wstring& input,
                                   const std::function<void()>& logSnapshot, const Progress&) {
   WorkerOutcome outcome;
+  outcome.op = OperationTag(OperationKind::StartupWork);
   outcome.updateStatus = false;
   if (logSnapshot) logSnapshot();
   AlignAutostartInto(autostartWanted, outcome);

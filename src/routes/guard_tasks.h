@@ -4,6 +4,7 @@
 #include <functional>
 #include <string>
 
+#include "operations/operations.h"
 #include "worker/worker.h"
 
 namespace varn {

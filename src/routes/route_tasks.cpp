@@ -11,6 +11,12 @@ namespace varn {
 
 namespace {
 
+WorkerOutcome StartOutcome(OperationKind op) {
+  WorkerOutcome outcome;
+  outcome.op = OperationTag(op);
+  return outcome;
+}
+
 RouteLedger HeldBy(const ConnectRequest& r) {
   RouteLedger held;
   held.input.id = r.lastCaptureResolved;
@@ -47,7 +53,7 @@ bool AllActive(const ConnectRequest& r) {
 }  // namespace
 
 WorkerOutcome ConnectTaskBody(ConnectRequest r, const Progress& progress) {
-  WorkerOutcome outcome;
+  WorkerOutcome outcome = StartOutcome(r.kind);
   outcome.showErrorBox = r.showErrorBox;
   bool usable = ReclaimDefaultsForRequest(r);
   const bool staleClosed = !r.closeStaleRoutes || CloseStaleRoutes(r);
@@ -78,7 +84,7 @@ WorkerOutcome ConnectTaskBody(ConnectRequest r, const Progress& progress) {
 }
 
 WorkerOutcome DefaultReclaimTaskBody(ConnectRequest r, const Progress& progress) {
-  WorkerOutcome outcome;
+  WorkerOutcome outcome = StartOutcome(OperationKind::DefaultReclaimReconnect);
   outcome.updateStatus = false;
   bool reclaimed = ReclaimDefaultsForRequest(r);
   bool ready = AllActive(r);
@@ -109,7 +115,7 @@ WorkerOutcome DefaultReclaimTaskBody(ConnectRequest r, const Progress& progress)
 }
 
 WorkerOutcome EnableBridgeTaskBody(const Progress& progress) {
-  WorkerOutcome outcome;
+  WorkerOutcome outcome = StartOutcome(OperationKind::EnableBridgeEndpoints);
   outcome.updateStatus = false;
   progress.ReportProgress(L"检测到 VARN 被禁用，正在确认启用...");
   EnableDisabledBridgeEndpoints();
@@ -119,7 +125,7 @@ WorkerOutcome EnableBridgeTaskBody(const Progress& progress) {
 }
 
 WorkerOutcome StopListenTaskBody(const StopListenRequest& r, const Progress&) {
-  WorkerOutcome outcome;
+  WorkerOutcome outcome = StartOutcome(OperationKind::RepeatStopInputListen);
   outcome.updateStatus = r.updateStatus;
   outcome.showWindow = r.showWindow;
   bool ok = StopListenRepeatedly(r.identity, 3);
@@ -141,7 +147,7 @@ WorkerOutcome StopListenTaskBody(const StopListenRequest& r, const Progress&) {
 
 WorkerOutcome CancelTaskBody(const DeviceIdentity& input, const DeviceIdentity& bridge,
                              const Progress& progress) {
-  WorkerOutcome outcome;
+  WorkerOutcome outcome = StartOutcome(OperationKind::CancelListen);
   outcome.showErrorBox = true;
   outcome.errorText = L"取消侦听失败，请检查设备是否在线。";
   progress.ReportProgress(L"正在取消两条路由的侦听，请稍候...");

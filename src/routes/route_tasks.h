@@ -7,6 +7,7 @@
 
 #include "audio/device_identity.h"
 #include "routes/connect_request.h"
+#include "operations/operations.h"
 #include "worker/worker.h"
 
 namespace varn {

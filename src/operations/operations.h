@@ -1,8 +1,9 @@
 #pragma once
 // The program's operations: what every worker task is, the tag its outcome comes back under,
-// and the Chinese names that the log and the task lines use. The worker carries the tag
-// without reading it; the task bodies below know nothing of it, since SubmitOperation files
-// each outcome under the operation it was submitted for.
+// and the Chinese names that the log and the task lines use. The controller submits each task
+// under its operation (SubmitOperation) and each task body files its outcome under it; the
+// worker carries the tag without reading it, and files a task that throws under the tag it was
+// submitted with. Below the routes and the diagnostics, whose bodies name their operation.
 
 #include "worker/worker.h"
 
