@@ -91,9 +91,9 @@ TEST_F(Autostart, QueryAndDeleteRunTheSystemSchtasksAndDisablingTrustsTheQuery) 
   ASSERT_TRUE(Journal().empty());
 
   WriteRunEntry(kOldEntry);
-  bool refused = true;
-  EXPECT_FALSE(varn::AlignAutostart(false, &refused));
-  EXPECT_FALSE(refused);
+  const varn::AutostartState kept = varn::AlignAutostart(false);
+  EXPECT_FALSE(kept.present);
+  EXPECT_FALSE(kept.refusedAsUnsafe);
   ASSERT_EQ(Journal(), (std::vector<std::string>{kQuery, kQuery}))
       << "the stand-in in the system folder ran, twice (scripts/lib/wine-env.sh puts it there)";
   EXPECT_EQ(SplitCrLfLines(ReadBytes(dir / L"journal.log")).size(), 1u) << "never the decoy";
@@ -105,7 +105,7 @@ TEST_F(Autostart, QueryAndDeleteRunTheSystemSchtasksAndDisablingTrustsTheQuery) 
   // A task to remove: deleted, the Run entry with it.
   SetTaskExists();
   ClearJournal();
-  EXPECT_FALSE(varn::AlignAutostart(false, nullptr));
+  EXPECT_FALSE(varn::AlignAutostart(false).present);
   EXPECT_EQ(Journal(), (std::vector<std::string>{kQuery, kDelete, kQuery}));
   EXPECT_FALSE(ReadRunEntry().present);
 
@@ -201,9 +201,9 @@ TEST_F(Autostart, AProgramOthersCouldReplaceGetsNoTaskAndLosesAnOldOne) {
 
   SetTaskExists();
   WriteRunEntry(kOldEntry);
-  bool refused = false;
-  EXPECT_FALSE(varn::AlignAutostart(true, &refused));
-  EXPECT_TRUE(refused);
+  const varn::AutostartState refused = varn::AlignAutostart(true);
+  EXPECT_FALSE(refused.present);
+  EXPECT_TRUE(refused.refusedAsUnsafe);
   EXPECT_EQ(Journal(), (std::vector<std::string>{kDelete, kQuery})) << "no create\n" << LogText();
   EXPECT_FALSE(ReadRunEntry().present);
   std::string log = LogText();
@@ -365,11 +365,12 @@ TEST(AutostartTrust, AFolderAboveThatUsersMayChangeIsRefusedWhereverItIs) {
                                                                        nullptr));
       folders.push_back({paths[i], descriptor});
     }
-    const std::wstring why = varn::WhyFoldersAboveAreUnsafe(folders);
+    const std::optional<std::wstring> why = varn::WhyFoldersAboveAreUnsafe(folders);
     if (c.refused.empty()) {
-      EXPECT_EQ(why, L"") << c.name;
+      EXPECT_FALSE(why) << c.name << ": " << Utf8(why.value_or(L""));
     } else {
-      EXPECT_EQ(why.rfind(c.refused, 0), 0u) << c.name << ": " << Utf8(why);
+      ASSERT_TRUE(why) << c.name;
+      EXPECT_EQ(why->rfind(c.refused, 0), 0u) << c.name << ": " << Utf8(*why);
     }
     for (const varn::JudgedFolder& folder : folders) LocalFree(folder.descriptor);
   }
@@ -389,7 +390,7 @@ TEST(AutostartTrust, AProgramStartedThroughALinkIsRefused) {
   CreateDirectoryW(folder.c_str(), nullptr);
   const std::wstring program = folder + L"\\VARNListenFix.exe";
   ASSERT_TRUE(WriteBytes(program, "MZ"));
-  const std::wstring why = varn::WhyProgramPathIsUnsafe(program);
+  const std::wstring why = varn::WhyProgramPathIsUnsafe(program).value_or(L"");
   const std::wstring finalPath = varn::FinalPathOf(program);
   DeleteFileW(program.c_str());
   RemoveDirectoryW(folder.c_str());

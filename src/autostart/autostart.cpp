@@ -67,10 +67,10 @@ bool IsAdministrativeSid(PSID sid) {
           IsWellKnownSid(sid, WinLocalSystemSid) || IsTrustedInstaller(sid));
 }
 
-// Why the descriptor grants one of the rights to someone other than the administration; empty
+// Why the descriptor grants one of the rights to someone other than the administration; none
 // when it does not. Deny entries are not weighed: they could only make the answer stricter than
 // needed. Inherit-only entries (CREATOR OWNER on Program Files) do not apply to the object.
-std::wstring WhoElseCanChange(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK rights) {
+std::optional<std::wstring> WhoElseCanChange(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK rights) {
   if (descriptor == nullptr || !IsValidSecurityDescriptor(descriptor)) return L"安全描述符无效";
   PSID owner = nullptr;
   BOOL ownerDefaulted = FALSE;
@@ -112,13 +112,13 @@ std::wstring WhoElseCanChange(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK right
         break;
     }
   }
-  return std::wstring();
+  return std::nullopt;
 }
 
 // Why someone other than the administration could change the file or folder at this path;
-// empty when nobody can. readError is the error of reading its descriptor (a missing file:
+// none when nobody can. readError is the error of reading its descriptor (a missing file:
 // ERROR_FILE_NOT_FOUND).
-std::wstring WhoElseCanChangePath(const std::wstring& path, ACCESS_MASK rights, DWORD& readError) {
+std::optional<std::wstring> WhoElseCanChangePath(const std::wstring& path, ACCESS_MASK rights, DWORD& readError) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   readError = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
                                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
@@ -135,14 +135,13 @@ struct UnsafePath {
 
 // The nearest folder above the program's one that someone other than the administration could
 // move aside, or empty its entries, to put a folder of their own in its place.
-bool FindReplaceableFolder(const std::vector<JudgedFolder>& nearestFirst, UnsafePath& unsafe) {
+std::optional<UnsafePath> FindReplaceableFolder(const std::vector<JudgedFolder>& nearestFirst) {
   for (const JudgedFolder& folder : nearestFirst) {
-    std::wstring reason = WhoElseCanChange(folder.descriptor, kReplacingRights);
-    if (reason.empty()) continue;
-    unsafe = {folder.path, L"上级目录 " + reason};
-    return true;
+    if (std::optional<std::wstring> reason = WhoElseCanChange(folder.descriptor, kReplacingRights)) {
+      return UnsafePath{folder.path, L"上级目录 " + *reason};
+    }
   }
-  return false;
+  return std::nullopt;
 }
 
 // A logon task with the highest rights runs whatever file lies at the path it stores, and the
@@ -152,34 +151,25 @@ bool FindReplaceableFolder(const std::vector<JudgedFolder>& nearestFirst, Unsafe
 // beyond an ordinary user's reach, and no folder above them may be moved aside for one of the
 // user's own. A sound tool that is not there is judged by its folder, which is what decides
 // whether someone could put one there later. finalPath is the path to store.
-bool FindUnsafeProgramPath(const std::wstring& programPath, std::wstring& finalPath, UnsafePath& unsafe) {
+std::optional<UnsafePath> FindUnsafeProgramPath(const std::wstring& programPath, std::wstring& finalPath) {
   finalPath = FinalPathOf(programPath);
-  if (finalPath.empty()) {
-    unsafe = {programPath, L"程序文件的实际路径无法读取"};
-    return true;
-  }
+  if (finalPath.empty()) return UnsafePath{programPath, L"程序文件的实际路径无法读取"};
   if (!IsFinalPathAsStarted(programPath, finalPath)) {
-    unsafe = {programPath, L"启动路径经过链接或别名，实际位置是 " + finalPath};
-    return true;
+    return UnsafePath{programPath, L"启动路径经过链接或别名，实际位置是 " + finalPath};
   }
-  if (PassesThroughLink(finalPath)) {
-    unsafe = {finalPath, L"路径上有链接、联接或挂载点"};
-    return true;
-  }
+  if (PassesThroughLink(finalPath)) return UnsafePath{finalPath, L"路径上有链接、联接或挂载点"};
   const std::wstring folder = ParentDirectory(finalPath);
   const std::wstring soundTool = JoinPath(folder, kSoundToolName);
   if (PathExists(soundTool) && (!SamePath(FinalPathOf(soundTool), soundTool) || PassesThroughLink(soundTool))) {
-    unsafe = {soundTool, L"声音工具经过链接或联接"};
-    return true;
+    return UnsafePath{soundTool, L"声音工具经过链接或联接"};
   }
   const std::wstring* paths[] = {&folder, &finalPath, &soundTool};
   for (const std::wstring* path : paths) {
     DWORD error = ERROR_SUCCESS;
-    std::wstring reason = WhoElseCanChangePath(*path, kChangingRights, error);
-    if (reason.empty()) continue;
+    std::optional<std::wstring> reason = WhoElseCanChangePath(*path, kChangingRights, error);
+    if (!reason) continue;
     if (path == &soundTool && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) continue;
-    unsafe = {*path, reason};
-    return true;
+    return UnsafePath{*path, *reason};
   }
   std::vector<LocalMemory> owned;
   std::vector<JudgedFolder> chain;
@@ -188,14 +178,11 @@ bool FindUnsafeProgramPath(const std::wstring& programPath, std::wstring& finalP
     const DWORD error = GetNamedSecurityInfoW(above.c_str(), SE_FILE_OBJECT,
                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
                                               nullptr, nullptr, nullptr, &descriptor);
-    if (error != ERROR_SUCCESS) {
-      unsafe = {above, L"上级目录 安全信息无法读取 err=" + FormatErrorCode(error)};
-      return true;
-    }
+    if (error != ERROR_SUCCESS) return UnsafePath{above, L"上级目录 安全信息无法读取 err=" + FormatErrorCode(error)};
     owned.emplace_back(descriptor);
     chain.push_back(JudgedFolder{above, descriptor});
   }
-  return FindReplaceableFolder(chain, unsafe);
+  return FindReplaceableFolder(chain);
 }
 
 std::wstring CurrentUserSid() {
@@ -285,22 +272,26 @@ bool DeleteAutostartTask() {
   return !IsAutostartTaskPresent();
 }
 
-bool EnableAutostart(bool* refusedAsUnsafe) {
+// How a change of the logon task ended.
+enum class AutostartChange { Reached, Failed, RefusedAsUnsafe };
+
+AutostartChange Reached(bool reached) { return reached ? AutostartChange::Reached : AutostartChange::Failed; }
+
+AutostartChange EnableAutostart() {
   std::wstring finalPath;
-  UnsafePath unsafe;
-  if (!FindUnsafeProgramPath(GetProgramPath(), finalPath, unsafe)) return CreateAutostartTask(finalPath);
+  const std::optional<UnsafePath> unsafe = FindUnsafeProgramPath(GetProgramPath(), finalPath);
+  if (!unsafe) return Reached(CreateAutostartTask(finalPath));
   // A task left from an earlier, safe place would now start whatever lies at its path.
   LogWarn(L"tool", FormatText(L"不创建开机自启任务（并删除已有的）：%s 可被管理员以外的用户修改，"
                               L"不能以最高权限自动启动 原因=%s",
-                              unsafe.path.c_str(), unsafe.reason.c_str()));
-  if (refusedAsUnsafe != nullptr) *refusedAsUnsafe = true;
+                              unsafe->path.c_str(), unsafe->reason.c_str()));
   RunSchtasks(AutostartDeleteCommand());
-  return false;
+  return AutostartChange::RefusedAsUnsafe;
 }
 
-bool ConfigureAutostartReporting(bool enable, bool* refusedAsUnsafe) {
+AutostartChange ChangeAutostart(bool enable) {
   RemoveLegacyRunEntry();
-  return enable ? EnableAutostart(refusedAsUnsafe) : DeleteAutostartTask();
+  return enable ? EnableAutostart() : Reached(DeleteAutostartTask());
 }
 
 }  // namespace
@@ -378,27 +369,28 @@ bool CreateAutostartTask(const std::wstring& programPath) {
   return created;
 }
 
-bool ConfigureAutostart(bool enable) { return ConfigureAutostartReporting(enable, nullptr); }
+bool ConfigureAutostart(bool enable) { return ChangeAutostart(enable) == AutostartChange::Reached; }
 
 // Wanted: always created anew, so that a moved program is picked up. Not wanted: deleted only
 // when there is one. Either way the answer is the task's presence afterwards, not the outcome of
 // the change.
-bool AlignAutostart(bool wanted, bool* refusedAsUnsafe) {
-  if (refusedAsUnsafe != nullptr) *refusedAsUnsafe = false;
+AutostartState AlignAutostart(bool wanted) {
+  AutostartState state;
   if (wanted) {
-    ConfigureAutostartReporting(true, refusedAsUnsafe);
+    state.refusedAsUnsafe = ChangeAutostart(true) == AutostartChange::RefusedAsUnsafe;
   } else if (IsAutostartTaskPresent()) {
-    ConfigureAutostartReporting(false, nullptr);
+    ChangeAutostart(false);
   }
-  return IsAutostartTaskPresent();
+  state.present = IsAutostartTaskPresent();
+  return state;
 }
 
 bool OnlyAdministratorsCanWrite(PSECURITY_DESCRIPTOR descriptor) {
-  return WhoElseCanChange(descriptor, kChangingRights).empty();
+  return !WhoElseCanChange(descriptor, kChangingRights);
 }
 
 bool OnlyAdministratorsCanReplaceEntries(PSECURITY_DESCRIPTOR descriptor) {
-  return WhoElseCanChange(descriptor, kReplacingRights).empty();
+  return !WhoElseCanChange(descriptor, kReplacingRights);
 }
 
 // The two spellings of one path differ only in letter case; anything else (a link, a junction,
@@ -407,17 +399,17 @@ bool IsFinalPathAsStarted(const std::wstring& startedPath, const std::wstring& f
   return !finalPath.empty() && SamePath(WithoutLongPathPrefix(startedPath), WithoutLongPathPrefix(finalPath));
 }
 
-std::wstring WhyFoldersAboveAreUnsafe(const std::vector<JudgedFolder>& nearestFirst) {
-  UnsafePath unsafe;
-  if (!FindReplaceableFolder(nearestFirst, unsafe)) return std::wstring();
-  return unsafe.path + L": " + unsafe.reason;
+std::optional<std::wstring> WhyFoldersAboveAreUnsafe(const std::vector<JudgedFolder>& nearestFirst) {
+  const std::optional<UnsafePath> unsafe = FindReplaceableFolder(nearestFirst);
+  if (!unsafe) return std::nullopt;
+  return unsafe->path + L": " + unsafe->reason;
 }
 
-std::wstring WhyProgramPathIsUnsafe(const std::wstring& programPath) {
+std::optional<std::wstring> WhyProgramPathIsUnsafe(const std::wstring& programPath) {
   std::wstring finalPath;
-  UnsafePath unsafe;
-  if (!FindUnsafeProgramPath(programPath, finalPath, unsafe)) return std::wstring();
-  return unsafe.path + L": " + unsafe.reason;
+  const std::optional<UnsafePath> unsafe = FindUnsafeProgramPath(programPath, finalPath);
+  if (!unsafe) return std::nullopt;
+  return unsafe->path + L": " + unsafe->reason;
 }
 
 }  // namespace varn

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,10 +28,14 @@ bool IsAutostartTaskPresent();
 // Removes the old Run entry, then creates or deletes the task; true when the wanted state was
 // reached. Creating refuses a program that someone other than an administrator could replace.
 bool ConfigureAutostart(bool enable);
-// Brings the task in line with the wanted state and reports whether it exists afterwards.
-// refusedAsUnsafe (may be null) is set when a wanted task was not created because the
-// program's folder or files can be changed by an ordinary user.
-bool AlignAutostart(bool wanted, bool* refusedAsUnsafe);
+// The logon task after an alignment: whether it exists, and whether a wanted task was not
+// created because the program's folder or files can be changed by an ordinary user.
+struct AutostartState {
+  bool present = false;
+  bool refusedAsUnsafe = false;
+};
+// Brings the task in line with the wanted state.
+AutostartState AlignAutostart(bool wanted);
 
 // Creates (or replaces) the task for this program from a definition file, WITHOUT the check
 // that only administrators can change the program: ConfigureAutostart(true) is the way in.
@@ -52,10 +57,10 @@ struct JudgedFolder {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
 };
 // The refusal for the nearest of them (nearest first) that fails the rule above, as
-// "<path>: 上级目录 <reason>"; empty when none does.
-std::wstring WhyFoldersAboveAreUnsafe(const std::vector<JudgedFolder>& nearestFirst);
+// "<path>: 上级目录 <reason>"; none when none does.
+std::optional<std::wstring> WhyFoldersAboveAreUnsafe(const std::vector<JudgedFolder>& nearestFirst);
 // Why a logon task must not start the program at this path, as the refusal's log line says it
-// ("<path>: <reason>"); empty when it may.
-std::wstring WhyProgramPathIsUnsafe(const std::wstring& programPath);
+// ("<path>: <reason>"); none when it may.
+std::optional<std::wstring> WhyProgramPathIsUnsafe(const std::wstring& programPath);
 
 }  // namespace varn

@@ -37,10 +37,10 @@ void HoldAtFullVolume(const std::wstring& id, bool unmute, const wchar_t* entry,
 // The alignment shared by the autostart and start-up tasks: the outcome reports the task as it
 // really is, and the status line speaks only when the task was refused for safety.
 void AlignAutostartInto(bool wanted, WorkerOutcome& outcome) {
-  bool refusedAsUnsafe = false;
-  outcome.autostartEnabled = AlignAutostart(wanted, &refusedAsUnsafe);
+  const AutostartState state = AlignAutostart(wanted);
+  outcome.autostartEnabled = state.present;
   outcome.autostartKnown = true;
-  if (refusedAsUnsafe) {
+  if (state.refusedAsUnsafe) {
     outcome.updateStatus = true;
     outcome.statusText = L"开机自启未开启：程序所在文件夹普通用户可写，请安装到 Program Files 后再开启。";
   }
