@@ -28,7 +28,8 @@ void AutostartToggled(bool fromTray) {
   if (wanted && captureIndex >= 0 && renderIndex >= 0) {
     SaveChoice(ChoiceSide::Capture,
                MakeSavedSelection(captureIndex, ResolveSelection(captureList, captureIndex, Flow::Capture).id));
-    SaveChoice(ChoiceSide::Render, MakeSavedSelection(renderIndex, ResolveSelection(renderList, renderIndex, Flow::Render).id));
+    SaveChoice(ChoiceSide::Render,
+               MakeSavedSelection(renderIndex, ResolveSelection(renderList, renderIndex, Flow::Render).id));
   }
   WriteStartupEnabled(wanted);
   WriteStartupConfigured();

@@ -27,8 +27,8 @@ void LogOutcome(const WorkerOutcome& outcome) {
   // The guard runs every few seconds; a line per run would drown the log.
   if (OperationOf(outcome) == OperationKind::VolumeGuard) return;
   const wchar_t* listen = !outcome.listenKnown ? L"" : outcome.listening ? L"，当前在侦听" : L"，当前未侦听";
-  LogInfo(L"app", FormatText(L"操作完成 [%s] 结果=%s%s", OperationName(OperationOf(outcome)), outcome.ok ? L"成功" : L"失败",
-                             listen));
+  LogInfo(L"app", FormatText(L"操作完成 [%s] 结果=%s%s", OperationName(OperationOf(outcome)),
+                             outcome.ok ? L"成功" : L"失败", listen));
 }
 
 // A failure is left to the next device evaluation, which enables a disabled bridge endpoint on

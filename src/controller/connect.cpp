@@ -144,6 +144,7 @@ bool SubmitRecoveryConnect(const RecoveryConnect& recovery) {
   if (IsWorkerBusy()) return false;
   ConnectRequest request;
   if (!BuildConnectRequestFromSelection(request)) return false;
+  request.kind = recovery.kind;
   request.connectCount = recovery.passes;
   request.progressText = recovery.progressText;
   request.successText = recovery.successText;
@@ -152,7 +153,6 @@ bool SubmitRecoveryConnect(const RecoveryConnect& recovery) {
   request.failureBalloonTitle = recovery.failureBalloonTitle;
   request.failureBalloonText = recovery.failureBalloonText;
   request.showBalloon = recovery.showBalloon;
-  request.kind = recovery.kind;
   CarryHeldRoutes(request);
   if (!SubmitConnect(request)) return false;
   UpdateActionButtons();
@@ -178,8 +178,9 @@ bool StartCancel() {
   const RouteLedger held = ReadRouteLedger();
   const DeviceIdentity bridge = held.bridgeCapture.id.empty() ? *bridgeCapture : held.bridgeCapture;
   LogInfo(L"app", L"用户点击「取消连接」" + DescribeIdentity(input) + L" / " + DescribeIdentity(bridge));
-  const bool accepted = SubmitOperation(
-      OperationKind::CancelListen, [input, bridge](const Progress& progress) { return CancelTaskBody(input, bridge, progress); });
+  const bool accepted = SubmitOperation(OperationKind::CancelListen, [input, bridge](const Progress& progress) {
+    return CancelTaskBody(input, bridge, progress);
+  });
   if (accepted) UpdateActionButtons();
   return accepted;
 }

@@ -294,7 +294,9 @@ void ActOnDecision(const WatchRun& run, const WatchDecision& decision) {
   if (decision.branch != WatchBranch::BridgeStays) hopelessHijackReported = false;
   switch (decision.branch) {
     case WatchBranch::ChannelsBack: ReconnectRecoveredInput(run); break;
-    case WatchBranch::ChannelsBackNoBridge: SetStatusText(L"声卡已恢复，等待连接 USB Audio VARN...", StatusClass::Progress); break;
+    case WatchBranch::ChannelsBackNoBridge:
+      SetStatusText(L"声卡已恢复，等待连接 USB Audio VARN...", StatusClass::Progress);
+      break;
     case WatchBranch::ChannelsStillLost:
       SetStatusText(LostChannelStatus(ChosenChannelsNow(run)), StatusClass::Problem);
       UpdateActionButtons();
@@ -340,8 +342,8 @@ void EvaluateDeviceState() {
 // what is disabled.
 bool SubmitEnableBridgeAndReconnect() {
   if (IsWorkerBusy()) return false;
-  const bool accepted =
-      SubmitOperation(OperationKind::EnableBridgeEndpoints, [](const Progress& progress) { return EnableBridgeTaskBody(progress); });
+  const bool accepted = SubmitOperation(OperationKind::EnableBridgeEndpoints,
+                                        [](const Progress& progress) { return EnableBridgeTaskBody(progress); });
   if (accepted) UpdateActionButtons();
   return accepted;
 }

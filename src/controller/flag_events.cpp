@@ -9,8 +9,8 @@ namespace {
 WindowFlags flags;
 
 bool IsConnectKind(OperationKind op) {
-  return op == OperationKind::ManualConnect || op == OperationKind::StartupAutoConnect || op == OperationKind::BridgeReturnReconnect ||
-         op == OperationKind::EndpointEnabledReconnect;
+  return op == OperationKind::ManualConnect || op == OperationKind::StartupAutoConnect ||
+         op == OperationKind::BridgeReturnReconnect || op == OperationKind::EndpointEnabledReconnect;
 }
 
 }  // namespace
