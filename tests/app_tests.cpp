@@ -143,11 +143,23 @@ TEST(MainWindow, RectangleIsScaledAndCentred) {
 }
 
 TEST(StartUp, LogonSwitchAndSystemText) {
-  EXPECT_TRUE(varn::IsStartupCommandLine(L"--startup"));
-  EXPECT_TRUE(varn::IsStartupCommandLine(L"/x --startup-now"));
-  EXPECT_TRUE(varn::IsStartupCommandLine(L"a--startupb"));
-  EXPECT_FALSE(varn::IsStartupCommandLine(L"--Startup"));
-  EXPECT_FALSE(varn::IsStartupCommandLine(L""));
+  // The switch is one whole argument; a longer word or a path that holds it is not the switch.
+  const struct {
+    const wchar_t* line;
+    bool startup;
+  } lines[] = {
+      {L"--startup", true},
+      {L"/x --startup", true},
+      {L"  --startup  ", true},
+      {L"\"--startup\"", true},
+      {L"--startup-disabled", false},
+      {L"/x --startup-now", false},
+      {L"a--startupb", false},
+      {L"\"C:\\Tools --startup\\x.ini\"", false},
+      {L"--Startup", false},
+      {L"", false},
+  };
+  for (const auto& row : lines) EXPECT_EQ(varn::IsStartupCommandLine(row.line), row.startup) << testing_support::Utf8(row.line);
   EXPECT_FALSE(varn::IsStartupCommandLine(nullptr));
 
   EXPECT_EQ(varn::FormatOsVersion(L"Windows 10 Pro", L"22H2", L"19045", L"3803"),

@@ -67,7 +67,7 @@ class ConnectAndCancel : public ProgramScenario {
 
   bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(window_, id)) != FALSE; }
   bool Logged(const std::string& line) const { return IndexOf(program_->LogLines(), line) != npos; }
-  std::wstring Status() const { return TextOf(GetDlgItem(window_, 105)); }
+  std::wstring Status() const { return TextOf(GetDlgItem(window_, varn::kStatusLabelId)); }
   static std::wstring Setting(const wchar_t* name) { return varn::ReadSettingString(name); }
 
 
@@ -339,6 +339,22 @@ TEST_F(ConnectAndCancel, AClickWhileTheGuardRunsIsCarriedOutOnceItEnds) {
   EXPECT_TRUE(WaitUntil([&] { return IndexOf(program_->LogLines(), "[INFO ] [work] 任务开始 [开机自启对齐]") != npos; },
                         10000))
       << "the alignment was dropped";
+  ExitThroughTrayWithACleanLog();
+}
+
+// A cancel asked for while a connect runs is kept and carried out once the connect is over: the
+// user who cut the audio finds it cut, and the status line said that it would be.
+TEST_F(ConnectAndCancel, ACancelDuringAConnectIsCarriedOutWhenTheConnectEnds) {
+  ASSERT_NE(Start(), nullptr);
+  const size_t from = program_->LogLines().size();
+  program_->PostCommand(kTrayConnect);
+  ASSERT_NE(WaitFor(kConnectStarted, from, 10000), kNowhere);
+  program_->PostCommand(kTrayCancel);
+  EXPECT_NE(WaitFor("[INFO ] [app] 正在建立侦听，完成后将取消连接...", from), kNowhere) << "said in the status line";
+  const size_t cancelled = WaitFor("[INFO ] [app] 操作完成 [取消侦听] 结果=成功", from, 30000);
+  ASSERT_NE(cancelled, kNowhere) << "the cancel was lost";
+  EXPECT_LT(Find(kConnectDone, from), cancelled) << "carried out after the connect";
+  EXPECT_EQ(ListeningRoutes(), Lines()) << "nothing listens";
   ExitThroughTrayWithACleanLog();
 }
 

@@ -13,6 +13,7 @@
 
 #include "support/patterns.h"
 #include "support/program_scenario.h"
+#include "ui/window_state.h"
 
 using namespace testing_support;
 
@@ -45,7 +46,7 @@ class DiagnosticsExport : public ProgramScenario {
       if (before_.count(name) == 0) DeleteFileW((Desktop() + L"\\" + name).c_str());
     }
   }
-  std::wstring Status() const { return TextOf(GetDlgItem(window_, 105)); }
+  std::wstring Status() const { return TextOf(GetDlgItem(window_, varn::kStatusLabelId)); }
   // Tasks the program runs on its own may be under way: each command either starts the export
   // or shows the busy box, and is repeated until the worker takes it.
   bool ExportWhenIdle() {
@@ -163,9 +164,12 @@ TEST_F(DiagnosticsExport, TakesTheNextFreeNameAndReportsADesktopThatCannotTakeTh
   ASSERT_TRUE(ExportWhenIdle());
   std::optional<ShownBox> box = CloseNextBox(20000);
   ASSERT_TRUE(box.has_value());
-  EXPECT_EQ(box->title + L"|" + box->text, L"VARN 侦听修复|导出诊断日志失败：无法在桌面创建文件（可能被安全软件拦截）。\r\n\r\n"
-                                           L"可以手动到这个目录取日志文件，把 VARNListenFix.log 发回来即可：\r\n" + AppDir());
-  EXPECT_EQ(Status(), L"导出失败：无法在桌面写入文件。");
+  // Nothing blocked the write: the box names what is in the way, not security software.
+  EXPECT_EQ(box->title + L"|" + box->text,
+            L"VARN 侦听修复|导出诊断日志失败：桌面上已有 9 个同一时刻的诊断文件，没有可用的新文件名。"
+            L"请移走桌面上多余的「VARN日志」文件后再试。\r\n\r\n"
+            L"可以手动到这个目录取日志文件，把 VARNListenFix.log 发回来即可：\r\n" + AppDir());
+  EXPECT_EQ(Status(), L"导出失败：桌面上的同名文件已占满可用的文件名。");
   for (const std::wstring& name : planted) EXPECT_EQ(ReadBytes(Desktop() + L"\\" + name), "mine") << Utf8(name);
 
   // The shell's desktop folder below a file, where no folder can be.

@@ -191,6 +191,15 @@ TEST_F(Program, LogonStartNeedsSavedChoices) {
     EXPECT_EQ(log[5], "[INFO ] [app] 启动方式=开机自启（窗口隐藏，常驻托盘）");
     EXPECT_EQ(log.back(), "[WARN ] [app] 开机自启但尚未保存过通道选择，本次不启动界面（等用户手动设置一次）");
   }
+  {
+    // A longer word is not the switch: this start opens its window, as a manual one does.
+    ProgramRun program(dir);
+    HWND window = StartAndWaitForWindow(program, L"--startup-disabled");
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000));
+    EXPECT_EQ(program.LogLines()[5], "[INFO ] [app] 启动方式=手动/托盘启动（显示主窗口）");
+    ExitThroughTray(program);
+  }
   varn::WriteSettingString(varn::kRenderIdValue, L"DEFAULT");
   ProgramRun program(dir);
   HWND window = StartAndWaitForWindow(program, L"--startup");

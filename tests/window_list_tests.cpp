@@ -99,7 +99,7 @@ TEST_F(WindowLists, AutostartFollowsTheBoxAndTheTrayStoresThePicksAndShowsTheTas
   HoldStartupWork();
   ASSERT_NE(Start(L"", Startup::Raw), nullptr);
   // A first start: no preference stored yet, so autostart is on and says so.
-  HWND box = Control(103);
+  HWND box = Control(varn::kAutostartCheckId);
   EXPECT_EQ(SendMessageW(box, BM_GETCHECK, 0, 0), BST_CHECKED);
   EXPECT_TRUE(startupEnabled().found && startupEnabled().value == 1);
   EXPECT_EQ(varn::ReadSettingDword(varn::kStartupConfiguredValue).value, 1u);

@@ -1,6 +1,9 @@
 #include "app/app.h"
 
+#include <shellapi.h>
+
 #include <cwchar>
+#include <string>
 
 namespace varn {
 
@@ -30,8 +33,20 @@ InstanceClaim ClaimInstanceMutex() {
 
 void ReleaseInstanceMutex() { instanceMutex.reset(); }
 
+// Whole arguments, split as the C runtime splits them: "--startup-disabled" or a path that
+// holds the word is not the logon start. The line handed to wWinMain lacks the program's name,
+// which the splitter reads by other rules; one is put in front.
 bool IsStartupCommandLine(const wchar_t* commandLine) {
-  return commandLine != nullptr && wcsstr(commandLine, L"--startup") != nullptr;
+  if (commandLine == nullptr || *commandLine == L'\0') return false;
+  const std::wstring line = std::wstring(L"VARNListenFix.exe ") + commandLine;
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(line.c_str(), &count);
+  if (arguments == nullptr) return false;
+  LocalMemory owned(arguments);
+  for (int i = 1; i < count; ++i) {
+    if (std::wcscmp(arguments[i], L"--startup") == 0) return true;
+  }
+  return false;
 }
 
 RECT MainWindowRect(int dpi, const RECT& work) {

@@ -49,7 +49,7 @@ void ReleaseInstanceMutex();
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// "--startup" anywhere in the command line, case-sensitive.
+// "--startup" as one whole argument of the command line, case-sensitive.
 bool IsStartupCommandLine(const wchar_t* commandLine);
 // The main window's outer rectangle for a DPI, centred in the work area.
 RECT MainWindowRect(int dpi, const RECT& workArea);

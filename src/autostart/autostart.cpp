@@ -34,14 +34,6 @@ constexpr ACCESS_MASK kChangingRights = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE
 // in the root of the system drive.
 constexpr ACCESS_MASK kReplacingRights = GENERIC_ALL | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER;
 
-// What the security functions hand out from LocalAlloc.
-struct LocalMemoryPolicy {
-  using Handle = HLOCAL;
-  static Handle Empty() { return nullptr; }
-  static void Close(Handle memory) { LocalFree(memory); }
-};
-using LocalMemory = ScopedHandle<LocalMemoryPolicy>;
-
 std::wstring SidText(PSID sid) {
   LPWSTR text = nullptr;
   if (!ConvertSidToStringSidW(sid, &text)) return L"?";

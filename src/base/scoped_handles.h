@@ -87,6 +87,14 @@ struct IconPolicy {
   static void Close(Handle handle) { DestroyIcon(handle); }
 };
 
+// What the system hands out from LocalAlloc: security descriptors, SID texts, split command
+// lines.
+struct LocalMemoryPolicy {
+  using Handle = HLOCAL;
+  static Handle Empty() { return nullptr; }
+  static void Close(Handle memory) { LocalFree(memory); }
+};
+
 using KernelHandle = ScopedHandle<KernelHandlePolicy>;
 using FileHandle = ScopedHandle<FileHandlePolicy>;
 using FontHandle = ScopedHandle<GdiObjectPolicy<HFONT>>;
@@ -94,6 +102,7 @@ using BrushHandle = ScopedHandle<GdiObjectPolicy<HBRUSH>>;
 using PenHandle = ScopedHandle<GdiObjectPolicy<HPEN>>;
 using MenuHandle = ScopedHandle<MenuPolicy>;
 using IconHandle = ScopedHandle<IconPolicy>;
+using LocalMemory = ScopedHandle<LocalMemoryPolicy>;
 
 // Selects a font, brush, pen or bitmap into a device context for one scope and puts the previous
 // one back at its end, so that the object can be deleted afterwards and the context is handed

@@ -33,14 +33,24 @@ void WarningBox(const wchar_t* text, const wchar_t* title) {
   MessageBoxW(windowState.mainWindow, text, title, MB_OK | MB_ICONWARNING);
 }
 
-// Which of the two chosen endpoints can be used right now; empty when both can.
-const wchar_t* UnusableChannelText(const ConnectRequest& selection) {
-  const bool captureOk = !selection.capture.id.empty() && IsActiveEndpoint(selection.capture.id, Flow::Capture);
-  const bool renderOk = !selection.render.id.empty() && IsActiveEndpoint(selection.render.id, Flow::Render);
+const wchar_t* UnusableChannelText(bool captureOk, bool renderOk) {
   if (!captureOk && !renderOk) return L"声卡输入和手机输出通道均不可用，请重新选择设备";
   if (!captureOk) return L"未检测到声卡输入通道，请重新选择或插入声卡";
   if (!renderOk) return L"未检测到手机输出通道，请重新选择播放设备";
   return nullptr;
+}
+
+// Which of the two chosen endpoints can be used right now; empty when both can.
+const wchar_t* UnusableChannelText(const ConnectRequest& selection) {
+  return UnusableChannelText(!selection.capture.id.empty() && IsActiveEndpoint(selection.capture.id, Flow::Capture),
+                             !selection.render.id.empty() && IsActiveEndpoint(selection.render.id, Flow::Render));
+}
+
+void RefuseUnusableChannels(const wchar_t* problem, bool interactive) {
+  NoteRefusedConnect();
+  SetStatusText(problem, StatusClass::Problem);
+  ShowBalloon(L"音频通道不可用", problem, NoticeIcon::Warning);
+  if (interactive) WarningBox(problem, kChannelBoxTitle);
 }
 
 // A manual connect without a ledger: a side that follows the default takes the default of the
@@ -67,6 +77,31 @@ void KeepChoices(const ConnectRequest& request, int captureIndex, int renderInde
   if (renderIndex > 0) SaveChoiceName(ChoiceSide::Render, request.render.name);
 }
 
+// A cancel asked for while a task builds the routes; carried out once that task's outcome is in.
+bool cancelKept = false;
+
+// The tasks that switch routes on: a cancel while one runs must not be lost, or the user who cut
+// the audio would find it playing when the task ends.
+bool BuildsRoutes(OperationKind op) {
+  switch (op) {
+    case OperationKind::ManualConnect:
+    case OperationKind::StartupAutoConnect:
+    case OperationKind::DefaultReclaimReconnect:
+    case OperationKind::InputRecoveryReconnect:
+    case OperationKind::BridgeReturnReconnect:
+    case OperationKind::EndpointEnabledReconnect: return true;
+    default: return false;
+  }
+}
+
+bool RouteTaskRunning() {
+  for (int op = 1; op <= static_cast<int>(OperationKind::DiagnosticsExport); ++op) {
+    const OperationKind kind = static_cast<OperationKind>(op);
+    if (BuildsRoutes(kind) && IsWorkerBusyWith(OperationName(kind))) return true;
+  }
+  return false;
+}
+
 // A last resolved id comes without a name; the cached list usually still knows it, and the
 // log reads better with it.
 DeviceIdentity Named(DeviceIdentity identity) {
@@ -90,14 +125,21 @@ bool OnConnectCommand(bool interactive) {
   }
   ConnectRequest request;
   if (!BuildConnectRequestFromSelection(request)) {
-    if (interactive) WarningBox(L"请选择录制设备和播放设备。", kAppBoxTitle);
+    // A saved device that is not listed leaves its list without a pick: that is a channel that
+    // is gone, not a choice never made, and it is said as such.
+    const bool captureGone = StoredDeviceUnlisted(ChoiceSide::Capture);
+    const bool renderGone = StoredDeviceUnlisted(ChoiceSide::Render);
+    LogInfo(L"app", FormatText(L"用户点击「立即连接」但设备选择不完整 已保存的录制设备不在列表=%d 播放设备不在列表=%d",
+                               captureGone ? 1 : 0, renderGone ? 1 : 0));
+    if (captureGone || renderGone) {
+      RefuseUnusableChannels(UnusableChannelText(!captureGone, !renderGone), interactive);
+    } else if (interactive) {
+      WarningBox(L"请选择录制设备和播放设备。", kAppBoxTitle);
+    }
     return false;
   }
   if (const wchar_t* problem = UnusableChannelText(request)) {
-    NoteRefusedConnect();
-    SetStatusText(problem, StatusClass::Problem);
-    ShowBalloon(L"音频通道不可用", problem, NoticeIcon::Warning);
-    if (interactive) WarningBox(problem, kChannelBoxTitle);
+    RefuseUnusableChannels(problem, interactive);
     return false;
   }
   const int captureIndex = SelectedDeviceItem(kCaptureComboId);
@@ -165,6 +207,12 @@ bool SubmitRecoveryConnect(const RecoveryConnect& recovery) {
 // under a new id. The pick and the listed bridge serve only when nothing is held.
 bool StartCancel() {
   if (IsWorkerBusy()) {
+    if (RouteTaskRunning()) {
+      if (!cancelKept) LogInfo(L"app", L"用户点击「取消连接」：正在建立侦听，完成后立即取消");
+      cancelKept = true;
+      SetStatusText(L"正在建立侦听，完成后将取消连接...", StatusClass::Progress);
+      return false;
+    }
     RunAfterGuard(GuardWaiter::RouteAction, [] { StartCancel(); });
     return false;
   }
@@ -183,6 +231,13 @@ bool StartCancel() {
   });
   if (accepted) UpdateActionButtons();
   return accepted;
+}
+
+void CarryOutKeptCancel(OperationKind op) {
+  if (!cancelKept || !BuildsRoutes(op)) return;
+  cancelKept = false;
+  LogInfo(L"app", L"侦听任务已结束，执行之前保留的取消连接");
+  StartCancel();
 }
 
 void SubmitSilentStopListen(const DeviceIdentity& input) {

@@ -46,8 +46,12 @@ struct RecoveryConnect {
   bool showBalloon = false;
 };
 bool SubmitRecoveryConnect(const RecoveryConnect& recovery);
-// "取消连接" from the button or the tray; true when the task was submitted.
+// "取消连接" from the button or the tray; true when the task was submitted. Asked for while a task
+// builds the routes, it is kept, said so in the status line, and carried out once that task's
+// outcome is in (CarryOutKeptCancel).
 bool StartCancel();
+// An outcome was taken: after a task that builds the routes, the cancel kept meanwhile runs.
+void CarryOutKeptCancel(OperationKind op);
 // A user's action that finds the worker busy with the volume guard waits for the guard's
 // outcome instead of being refused; one waiting action per kind, the latest winning. The early
 // device run waits the same way.

@@ -10,6 +10,8 @@
 #include "audio/endpoints.h"
 #include "controller/controller.h"
 #include "controller/flag_events.h"
+#include "controller/watch_decisions.h"
+#include "base/text.h"
 #include "diagnostics/snapshot.h"
 #include "log/log.h"
 #include "base/path.h"
@@ -45,6 +47,30 @@ std::function<void()> afterGuard[static_cast<size_t>(GuardWaiter::Count)];
 // whatever task held the worker.
 bool autostartSyncPending = false;
 bool autostartSyncWanted = false;
+
+// The saved devices the start-up connect waits for, as last logged.
+std::wstring reportedMissing;
+
+// The start-up connect waits for a saved device that is not listed, saying which channel is
+// gone; the line is logged once for each set of missing devices.
+void WaitForSavedDevices(bool captureGone, bool renderGone) {
+  const std::wstring capture = ParseSavedSelection(LoadChoice(ChoiceSide::Capture)).id;
+  const std::wstring render = ParseSavedSelection(LoadChoice(ChoiceSide::Render)).id;
+  ChannelState channels;
+  channels.captureMissing = captureGone;
+  channels.renderMissing = renderGone;
+  channels.captureDisabled = captureGone && IsDisabledEndpoint(capture, Flow::Capture);
+  channels.renderDisabled = renderGone && IsDisabledEndpoint(render, Flow::Render);
+  const std::wstring missing = (captureGone ? capture : L"") + L"\n" + (renderGone ? render : L"");
+  if (missing != reportedMissing) {
+    reportedMissing = missing;
+    LogWarn(L"dev", FormatText(L"已保存的设备不在活动列表，自动连接等待其恢复 录制:缺失=%d 被禁用=%d 播放:缺失=%d 被禁用=%d "
+                               L"已保存录制=%s 已保存播放=%s",
+                               captureGone ? 1 : 0, channels.captureDisabled ? 1 : 0, renderGone ? 1 : 0,
+                               channels.renderDisabled ? 1 : 0, capture.c_str(), render.c_str()));
+  }
+  SetStatusText(LostChannelStatus(channels), StatusClass::Problem);
+}
 
 void DropGuardWaiters() {
   for (std::function<void()>& waiting : afterGuard) waiting = nullptr;
@@ -124,6 +150,7 @@ void OnOutcomeTaken(OperationKind op) {
   } else {
     DropGuardWaiters();
   }
+  CarryOutKeptCancel(op);
   if (autostartSyncPending && !IsWorkerBusy()) SubmitStartupSync(autostartSyncWanted);
 }
 
@@ -163,6 +190,16 @@ void RunStartupAutoConnectStep() {
   }
   if (!flags.bridgePresent || flags.channelUnavailable || flags.unavailableHandled) {
     SetStatusText(L"等待 USB Audio VARN，设备连接后将自动侦听...", StatusClass::Progress);
+    return;
+  }
+  // A saved device that is not listed leaves its list without a pick, and the connect would be
+  // refused without a word. The start waits for it instead, as for a busy worker, and connects
+  // once it is listed: the lists are refilled from the saved choices when the endpoints change.
+  const bool captureGone = StoredDeviceUnlisted(ChoiceSide::Capture);
+  const bool renderGone = StoredDeviceUnlisted(ChoiceSide::Render);
+  if (captureGone || renderGone) {
+    WaitForSavedDevices(captureGone, renderGone);
+    SetTimer(windowState.mainWindow, kTimerAutoConnect, kAutoConnectRetryMs, nullptr);
     return;
   }
   SubmitRecoveryConnect({OperationKind::StartupAutoConnect, 2, L"正在自动连接...", L"完成：软件启动时已自动建立音频侦听。",

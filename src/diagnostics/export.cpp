@@ -88,6 +88,18 @@ WorkerOutcome WriteFailed(const std::wstring& path) {
                            LogDirectory());
 }
 
+// Every name this second allows is taken by files already on the desktop: nothing blocked the
+// write, so the box says what is in the way rather than blaming security software.
+WorkerOutcome NamesTaken(const std::wstring& lastPath) {
+  LogError(L"app", FormatText(L"写入诊断日志失败：桌面上同一时刻的 %d 个文件名都已被占用，最后一个: ", kNameChoices) +
+                       lastPath + L"（日志目录: " + LogDirectory() + L"）");
+  return FailedOutcome(L"导出失败：桌面上的同名文件已占满可用的文件名。",
+                       FormatText(L"导出诊断日志失败：桌面上已有 %d 个同一时刻的诊断文件，没有可用的新文件名。"
+                                  L"请移走桌面上多余的「VARN日志」文件后再试。\r\n\r\n",
+                                  kNameChoices) +
+                           L"可以手动到这个目录取日志文件，把 VARNListenFix.log 发回来即可：\r\n" + LogDirectory());
+}
+
 WorkerOutcome Written(const std::wstring& path, const std::wstring& fileName, int merged) {
   LogInfo(L"app", L"诊断日志已导出: " + path);
   WorkerOutcome outcome;
@@ -142,9 +154,9 @@ WorkerOutcome RunExport(const SnapshotInput& input, const std::wstring& programP
     path = JoinPath(desktop, fileName);
     DWORD error = ERROR_SUCCESS;
     if (WriteExportFile(path, out, &error)) return Written(path, fileName, merged);
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return WriteFailed(path);
   }
-  return WriteFailed(path);
+  return NamesTaken(path);
 }
 
 }  // namespace

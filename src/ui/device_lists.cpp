@@ -164,6 +164,11 @@ bool BuildConnectRequestFromSelection(ConnectRequest& request) {
   return true;
 }
 
+bool StoredDeviceUnlisted(ChoiceSide side) {
+  const int controlId = side == ChoiceSide::Capture ? kCaptureComboId : kRenderComboId;
+  return SelectedDeviceItem(controlId) < 0 && ParseSavedSelection(LoadChoice(side)).isDevice;
+}
+
 // The ledger's input comes first: it is the input the routes were built on, which may no
 // longer be the one picked (a pick does not replace it).
 DeviceIdentity StopListenIdentity() {

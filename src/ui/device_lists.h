@@ -13,6 +13,7 @@
 
 #include "audio/device_identity.h"
 #include "routes/connect_request.h"
+#include "settings/saved_choice.h"
 
 namespace varn {
 
@@ -49,6 +50,9 @@ void RefreshDeviceLists();
 // Fills the route selection (the first six fields) from the picks and the bridge endpoints
 // of the cached lists; false when a list has no pick or the bridge is not listed.
 bool BuildConnectRequestFromSelection(ConnectRequest& request);
+// The side's list shows no item although its stored choice is one device: that device is not
+// among the active endpoints (unplugged, disabled, or gone for good).
+bool StoredDeviceUnlisted(ChoiceSide side);
 
 // The sound card input whose listening is to be switched off: the one last resolved, else
 // the current pick, else none.
