@@ -182,6 +182,17 @@ TEST_F(EndpointControl, AStateNeverReachedFailsAfterThreePasses) {
   EXPECT_TRUE(varn::SetEndpointEnabled(bridgeOut.id, varn::Flow::Render, false));
 }
 
+// Enabling cannot bring back an endpoint that is not plugged in, such as the old endpoint of a
+// bridge that came back under new ids: the enable gives up at the first check instead of
+// waiting out three passes.
+TEST_F(EndpointControl, AnEnableOfAnEndpointThatIsNotThereGivesUpAtOnce) {
+  ASSERT_EQ(Audiosim(L"replug bridge"), 0);
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_FALSE(varn::SetEndpointEnabled(bridgeOut.id, varn::Flow::Render, true));
+  EXPECT_LT(GetTickCount64() - start, 1500u);
+  EXPECT_EQ(Journal(), Lines{"/Enable " + Q(bridgeOut.id)});
+}
+
 TEST_F(EndpointControl, OnlyTheDisabledBridgeEndpointIsEnabled) {
   varn::EnableDisabledBridgeEndpoints();
   EXPECT_TRUE(Journal().empty());

@@ -89,6 +89,8 @@ TEST(StatusLine, RestingTextTakesTheFirstRowThatHolds) {
        L"● 机架 → 手机：线路输入 → VARN\r\n● 手机 → 电脑：VARN → 扬声器"},
       {"only the bridge's playback side listed", [](F& f) { f.bridgeCaptureListed = false; },
        L"● 机架 → 手机：线路输入 → VARN播放\r\n● 手机 → 电脑：VARN → 扬声器"},
+      {"routes held on a bridge that came back under new ids", [](F& f) { f.heldOffTheListedBridge = true; },
+       L"● 未侦听：点击「立即连接」建立两条音频路由"},
   };
   for (const Row& row : rows) {
     varn::SteadyStatusFacts facts = working;

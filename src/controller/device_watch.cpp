@@ -173,15 +173,6 @@ bool AnyBridgeEndpointDisabled() {
   return !FindDisabledBridgeId(Flow::Render).empty() || !FindDisabledBridgeId(Flow::Capture).empty();
 }
 
-// The routes the ledger holds run on bridge endpoints other than the listed ones.
-bool BridgeMoved(const WatchRun& run) {
-  const RouteLedger& held = run.held;
-  const std::optional<DeviceIdentity> capture = FindBridge(run.capture);
-  const std::optional<DeviceIdentity> render = FindBridge(run.render);
-  return (!held.bridgeCapture.id.empty() && capture && held.bridgeCapture.id != capture->id) ||
-         (!held.bridgeRender.id.empty() && render && held.bridgeRender.id != render->id);
-}
-
 // Each system query is made only where the decision can depend on it.
 DispatchFacts GatherDispatchFacts(const WatchRun& run) {
   DispatchFacts facts;
@@ -198,7 +189,7 @@ DispatchFacts GatherDispatchFacts(const WatchRun& run) {
   if (!facts.bridgeNow) facts.bridgeDisabled = AnyBridgeEndpointDisabled();
   // The ledger, not the listening flag, says what Windows routes: a default reclaim after a
   // cancel builds the routes again without the program counting itself as listening.
-  facts.bridgeMoved = facts.bridgeNow && BridgeMoved(run);
+  facts.bridgeMoved = facts.bridgeNow && HeldOffTheListedBridge(run.held, run.capture, run.render);
   return facts;
 }
 

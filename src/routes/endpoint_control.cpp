@@ -63,6 +63,13 @@ bool SetEndpointEnabled(const std::wstring& id, Flow flow, bool enable) {
                                    GetTickCount64() - start));
         return true;
       }
+      // Enabling brings back a disabled endpoint only: one that is unplugged, or whose device
+      // came back under new ids, is not waited for. Active is asked again after disabled, so
+      // that an endpoint that became active in between is not given up.
+      if (enable && !IsDisabledEndpoint(id, flow) && !IsActiveEndpoint(id, flow)) {
+        LogWarn(L"dev", FormatText(L"端点不在（已拔出或已换新 ID），启用无从生效 id=%s", id.c_str()));
+        return false;
+      }
       if (IsShutdownSignalled()) return false;
     }
     LogWarn(L"dev", FormatText(L"端点%s第 %d 轮未生效 id=%s", word, pass, id.c_str()));

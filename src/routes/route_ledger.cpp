@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "audio/endpoints.h"
 #include "base/scoped_lock.h"
 #include "settings/settings.h"
 
@@ -50,6 +51,14 @@ void RecordRoutes(const RouteLedger& routes) {
 }
 
 void ReleaseRoutes() { RecordRoutes(RouteLedger()); }
+
+bool HeldOffTheListedBridge(const RouteLedger& held, const std::vector<DeviceIdentity>& captureList,
+                            const std::vector<DeviceIdentity>& renderList) {
+  const std::optional<DeviceIdentity> capture = FindBridge(captureList);
+  const std::optional<DeviceIdentity> render = FindBridge(renderList);
+  return (!held.bridgeCapture.id.empty() && capture && held.bridgeCapture.id != capture->id) ||
+         (!held.bridgeRender.id.empty() && render && held.bridgeRender.id != render->id);
+}
 
 std::vector<HeldRoute> StaleRoutes(const RouteLedger& held, const RouteLedger& next) {
   std::vector<HeldRoute> stale;

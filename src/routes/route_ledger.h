@@ -32,6 +32,11 @@ void RecordRoutes(const RouteLedger& routes);
 // After a cancel switched both sources off: nothing is routed any more.
 void ReleaseRoutes();
 
+// The held routes run on bridge endpoints other than those listed now: the bridge came back as
+// a new instance (another USB port) and the routes still play into its old, absent endpoints.
+bool HeldOffTheListedBridge(const RouteLedger& held, const std::vector<DeviceIdentity>& captureList,
+                            const std::vector<DeviceIdentity>& renderList);
+
 // One held route: a capture endpoint that may listen, and where it plays.
 struct HeldRoute {
   DeviceIdentity source;

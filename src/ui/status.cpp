@@ -4,6 +4,7 @@
 
 #include "audio/endpoints.h"
 #include "log/log.h"
+#include "routes/route_ledger.h"
 #include "ui/device_lists.h"
 #include "ui/window_state.h"
 
@@ -67,7 +68,9 @@ std::wstring ComposeSteadyStatus(const SteadyStatusFacts& facts) {
   if (!flags.startupReady) return L"● 正在初始化...";
   if (!flags.bridgePresent) return L"● 未检测到 USB Audio VARN，等待设备连接...";
   if (flags.channelUnavailable || flags.unavailableHandled) return L"● 等待声卡恢复...";
-  if (!flags.listeningActive) return L"● 未侦听：点击「立即连接」建立两条音频路由";
+  // Routes that still play into the old endpoints of a bridge that came back under new ids carry
+  // no sound: the text claims only what the ledger holds on the endpoints listed now.
+  if (!flags.listeningActive || facts.heldOffTheListedBridge) return L"● 未侦听：点击「立即连接」建立两条音频路由";
   if (facts.captureIndex < 0 || facts.renderIndex < 0) return L"● 请选择声卡输入和手机输出通道";
   const std::wstring input = facts.captureName.empty() ? L"未识别" : facts.captureName;
   const std::wstring output = facts.renderName.empty() ? L"未识别" : facts.renderName;
@@ -87,6 +90,7 @@ std::wstring BuildSteadyStatus(const WindowFlags& flags) {
   facts.renderName = ResolveSelection(renderList, facts.renderIndex, Flow::Render).name;
   facts.bridgeCaptureListed = FindBridge(captureList).has_value();
   facts.bridgeRenderListed = FindBridge(renderList).has_value();
+  facts.heldOffTheListedBridge = HeldOffTheListedBridge(ReadRouteLedger(), captureList, renderList);
   return ComposeSteadyStatus(facts);
 }
 

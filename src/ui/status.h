@@ -40,6 +40,7 @@ struct SteadyStatusFacts {
   std::wstring renderName;
   bool bridgeCaptureListed = false;  // the bridge's endpoints are in the cached lists
   bool bridgeRenderListed = false;
+  bool heldOffTheListedBridge = false;  // the ledger's routes play into the bridge's old endpoints
 };
 std::wstring ComposeSteadyStatus(const SteadyStatusFacts& facts);
 // The resting text for these flags and the window's lists now.
