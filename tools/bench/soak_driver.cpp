@@ -11,6 +11,7 @@
 //                <process id>"
 //   counts.txt   "<what> <how many>" lines: events, device events, picks, connects, cancels,
 //                autostart switches, restarts, route checks, route violations
+//   checks.txt   one line per quiet point: when, and the status line the window showed then
 //   failures.txt what went wrong, one line each, first word crash, hang, registry, restart or
 //                route (empty: nothing)
 // Every 40 events and at the end the driver waits for a quiet program (two polls with no
@@ -28,6 +29,7 @@
 
 #include "bench_common.h"
 #include "settings/settings.h"
+#include "ui/window_state.h"
 #include "sim_files.h"
 #include "soak_user.h"
 #include "world.h"
@@ -155,6 +157,7 @@ std::wstring Soak::ActAsUser(int n, int events) {
 void Soak::JudgeAtQuietPoint(const std::string& when) {
   soak::WaitUntilQuiet(program, PingSoak, this);
   ++counts.checks;
+  bench::AppendTextFile(out + L"\\checks.txt", when + ": " + bench::Utf8(soak::StatusLine(program)) + "\n");
   for (const std::string& problem : soak::JudgeRoutes(program)) {
     ++counts.violations;
     Fail("route", when + ": " + problem);
@@ -299,6 +302,7 @@ int wmain(int argc, wchar_t** argv) {
   soak.out = argv[3];
   soak.program.appDir = argv[4];
   bench::WriteTextFile(soak.out + L"\\events.txt", "");
+  bench::WriteTextFile(soak.out + L"\\checks.txt", "");
   bench::WriteTextFile(soak.out + L"\\samples.txt", "");
   bench::WriteTextFile(soak.out + L"\\failures.txt", "");
   soak.window = bench::FindWindowOfClass(bench::kProgramClass);
@@ -334,8 +338,8 @@ int wmain(int argc, wchar_t** argv) {
   soak.Wait(3500);
   audiosim::World world;
   audiosim::LoadWorld(world);
-  soak::PickByName(soak.program, 101, audiosim::FindEndpoint(world, L"card-in")->name);
-  soak::PickByName(soak.program, 102, audiosim::FindEndpoint(world, L"phone-out")->name);
+  soak::PickByName(soak.program, varn::kCaptureComboId, audiosim::FindEndpoint(world, L"card-in")->name);
+  soak::PickByName(soak.program, varn::kRenderComboId, audiosim::FindEndpoint(world, L"phone-out")->name);
   soak::Connect(soak.program);
   soak.JudgeAtQuietPoint("at the end");
   soak.Sample();

@@ -152,6 +152,30 @@ const audiosim::Endpoint* ByName(const audiosim::World& world, audiosim::Flow fl
   return nullptr;
 }
 
+std::wstring WindowText(HWND window) {
+  const LRESULT length = Ask(window, WM_GETTEXTLENGTH, 0, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  Ask(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+  text.resize(wcslen(text.c_str()));
+  return text;
+}
+
+// A status that says both routes are up: the resting text that names them, or the success of a
+// task that built them.
+bool ClaimsBothRoutes(const std::wstring& status) {
+  static const wchar_t* const kBuilt[] = {
+      L"完成：两条音频路由均已连接 2 次。",   L"完成：软件启动时已自动建立音频侦听。",
+      L"完成：声卡已重新连接并恢复侦听。",   L"完成：两条音频路由已恢复连接并保持侦听。",
+      L"完成：VARN 已启用，音频路由已恢复连接。", L"默认设备已恢复，音频路由已重新侦听 1 次。",
+  };
+  if (status.rfind(L"● 机架 → 手机：", 0) == 0) return true;
+  for (const wchar_t* text : kBuilt) {
+    if (status == text) return true;
+  }
+  return false;
+}
+
 std::string Shown(const audiosim::World& world, const std::wstring& id) {
   const audiosim::Endpoint* e = ById(world, id);
   if (e == nullptr) return id.empty() ? "(default)" : bench::Utf8(id) + "(forgotten)";
@@ -281,6 +305,14 @@ void WaitUntilQuiet(const ProgramWindow& program, void (*idle)(void*), void* con
   }
 }
 
+std::wstring StatusLine(const ProgramWindow& program) {
+  std::wstring text = WindowText(GetDlgItem(program.window, varn::kStatusLabelId));
+  for (wchar_t& c : text) {
+    if (c == L'\r' || c == L'\n') c = L' ';
+  }
+  return text;
+}
+
 std::vector<std::string> JudgeRoutes(const ProgramWindow& program) {
   std::vector<std::string> problems;
   audiosim::World world;
@@ -289,6 +321,26 @@ std::vector<std::string> JudgeRoutes(const ProgramWindow& program) {
   const Build build = LastBuild(LogLines(program), cancelledAt);
   const bool cancelled = !cancelledAt.empty() && cancelledAt > build.stamp;
   const audiosim::Endpoint* bridgeOut = audiosim::FindEndpoint(world, L"bridge-out");
+  // What the status line says must be what the world holds: both routes up means a capture
+  // endpoint listening into the bridge playback that is plugged in now, and the bridge capture
+  // of now listening into an output that is there.
+  const std::wstring status = WindowText(GetDlgItem(program.window, varn::kStatusLabelId));
+  if (ClaimsBothRoutes(status)) {
+    const audiosim::Endpoint* capture = audiosim::FindEndpoint(world, L"bridge-in");
+    bool intoBridge = false, fromBridge = false;
+    for (const audiosim::Endpoint& e : world.endpoints) {
+      if (e.flow != audiosim::kCapture || !e.listen) continue;
+      const audiosim::Endpoint* target = ById(world, e.listenTarget);
+      if (bridgeOut != nullptr && bridgeOut->present && e.listenTarget == bridgeOut->id) intoBridge = true;
+      if (capture != nullptr && capture->present && e.id == capture->id && target != nullptr && target->present) {
+        fromBridge = true;
+      }
+    }
+    if (!intoBridge || !fromBridge) {
+      problems.push_back("the status says both routes are up (" + bench::Utf8(StatusLine(program)) + "), the world has " +
+                         (intoBridge ? "" : "no input into the bridge ") + (fromBridge ? "" : "no bridge capture listening"));
+    }
+  }
   for (const audiosim::Endpoint& e : world.endpoints) {
     if (e.flow != audiosim::kCapture || !e.listen) continue;
     const std::string route = Shown(world, e.id) + " → " + Shown(world, e.listenTarget);

@@ -40,6 +40,9 @@ bool CloseBox(ProgramWindow& program);
 // no task open. `idle` runs meanwhile every 250 ms (pings, boxes).
 void WaitUntilQuiet(const ProgramWindow& program, void (*idle)(void*), void* context);
 
+// The status line as the window shows it now, on one line.
+std::wstring StatusLine(const ProgramWindow& program);
+
 // What strays, one text per problem; empty when the routes are as they must be.
 std::vector<std::string> JudgeRoutes(const ProgramWindow& program);
 
