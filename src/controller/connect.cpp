@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 #include "audio/endpoints.h"
@@ -82,22 +84,18 @@ bool cancelKept = false;
 
 // The tasks that switch routes on: a cancel while one runs must not be lost, or the user who cut
 // the audio would find it playing when the task ends.
+constexpr OperationKind kRouteBuilders[] = {
+    OperationKind::ManualConnect,         OperationKind::StartupAutoConnect,    OperationKind::DefaultReclaimReconnect,
+    OperationKind::InputRecoveryReconnect, OperationKind::BridgeReturnReconnect, OperationKind::EndpointEnabledReconnect,
+};
+
 bool BuildsRoutes(OperationKind op) {
-  switch (op) {
-    case OperationKind::ManualConnect:
-    case OperationKind::StartupAutoConnect:
-    case OperationKind::DefaultReclaimReconnect:
-    case OperationKind::InputRecoveryReconnect:
-    case OperationKind::BridgeReturnReconnect:
-    case OperationKind::EndpointEnabledReconnect: return true;
-    default: return false;
-  }
+  return std::find(std::begin(kRouteBuilders), std::end(kRouteBuilders), op) != std::end(kRouteBuilders);
 }
 
 bool RouteTaskRunning() {
-  for (int op = 1; op <= static_cast<int>(OperationKind::DiagnosticsExport); ++op) {
-    const OperationKind kind = static_cast<OperationKind>(op);
-    if (BuildsRoutes(kind) && IsWorkerBusyWith(OperationName(kind))) return true;
+  for (OperationKind kind : kRouteBuilders) {
+    if (IsWorkerBusyWith(OperationName(kind))) return true;
   }
   return false;
 }
