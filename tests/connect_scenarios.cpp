@@ -25,14 +25,6 @@ namespace {
 using Lines = std::vector<std::string>;
 constexpr size_t npos = std::string::npos;
 
-constexpr int kCaptureCombo = varn::kCaptureComboId;
-constexpr int kRenderCombo = varn::kRenderComboId;
-constexpr int kConnectButton = varn::kConnectButtonId;
-constexpr int kCancelButton = varn::kCancelButtonId;
-constexpr int kTrayConnect = varn::kCmdTrayConnect;
-constexpr int kTrayCancel = varn::kCmdTrayCancel;
-constexpr int kTrayAutostart = varn::kCmdTrayAutostart;
-constexpr int kTrayExit = varn::kCmdTrayExit;
 constexpr wchar_t kCardName[] = L"线路输入 (High Definition Audio Device)";
 constexpr wchar_t kPhoneName[] = L"扬声器 (Phone Audio Adapter)";
 const std::string kConnectClicked = "[INFO ] [app] 用户点击「立即连接」";
@@ -88,17 +80,17 @@ class ConnectAndCancel : public ProgramScenario {
 
 TEST_F(ConnectAndCancel, ConnectFromTheButtonAndTheTrayBuildsBothRoutesAndRemembersThem) {
   ASSERT_NE(Start(), nullptr);
-  ASSERT_TRUE(WaitUntil([&] { return Enabled(kConnectButton) && Enabled(kCancelButton); }, 5000))
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(varn::kConnectButtonId) && Enabled(varn::kCancelButtonId); }, 5000))
       << "both buttons usable once the window is made";
 
   // A slow tool keeps the task running long enough to see the buttons while it runs.
   SetFaults("*  delay=150\n");
-  Click(kConnectButton);
-  EXPECT_TRUE(WaitUntil([&] { return !Enabled(kConnectButton) && !Enabled(kCancelButton); }, 5000))
+  Click(varn::kConnectButtonId);
+  EXPECT_TRUE(WaitUntil([&] { return !Enabled(varn::kConnectButtonId) && !Enabled(varn::kCancelButtonId); }, 5000))
       << "greyed while the task runs";
-  program_->PostCommand(kTrayConnect);  // the tray item meanwhile does nothing at all
+  program_->PostCommand(varn::kCmdTrayConnect);  // the tray item meanwhile does nothing at all
   ASSERT_TRUE(WaitUntil([&] { return Logged(kConnectDone); }, 30000));
-  EXPECT_TRUE(WaitUntil([&] { return Enabled(kConnectButton) && Enabled(kCancelButton); }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return Enabled(varn::kConnectButtonId) && Enabled(varn::kCancelButtonId); }, 5000));
   EXPECT_EQ(Status(), L"完成：两条音频路由均已连接 2 次。");
   EXPECT_EQ(Journal(), ManualConnectCommands());
 
@@ -127,13 +119,13 @@ TEST_F(ConnectAndCancel, ConnectFromTheButtonAndTheTrayBuildsBothRoutesAndRememb
   // The same from the tray, on a fresh journal.
   SetFaults("");
   ClearJournal();
-  program_->PostCommand(kTrayConnect);
+  program_->PostCommand(varn::kCmdTrayConnect);
   ASSERT_TRUE(WaitUntil([&] {
     Lines now = program_->LogLines();
     return IndexOf(now, kConnectDone, IndexOfPrefix(now, kConnectClicked, done)) != npos;
   }, 30000));
   EXPECT_EQ(Journal(), ManualConnectCommands());
-  EXPECT_TRUE(WaitUntil([&] { return Enabled(kConnectButton) && Enabled(kCancelButton); }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return Enabled(varn::kConnectButtonId) && Enabled(varn::kCancelButtonId); }, 5000));
   ExitThroughTrayWithACleanLog();
 }
 
@@ -142,8 +134,8 @@ TEST_F(ConnectAndCancel, ConnectWithThePhoneOutputGoneSaysSoAndTouchesNothing) {
   varn::WriteSettingString(varn::kCaptureIdValue, Id(L"card-in"));
   varn::WriteSettingString(varn::kRenderIdValue, L"DEVICE:" + Id(L"phone-out"));
   ASSERT_NE(Start(), nullptr);
-  ASSERT_EQ(SendMessageW(GetDlgItem(window_, kRenderCombo), CB_GETCURSEL, 0, 0), 1) << "the phone is chosen";
-  ASSERT_TRUE(WaitUntil([&] { return Enabled(kConnectButton); }, 5000));
+  ASSERT_EQ(SendMessageW(GetDlgItem(window_, varn::kRenderComboId), CB_GETCURSEL, 0, 0), 1) << "the phone is chosen";
+  ASSERT_TRUE(WaitUntil([&] { return Enabled(varn::kConnectButtonId); }, 5000));
 
   // Asked for before the watchdog's next run has seen the loss: the phone is unplugged from
   // here, not by a simulator process whose exit would take longer than the watchdog needs, and
@@ -155,7 +147,7 @@ TEST_F(ConnectAndCancel, ConnectWithThePhoneOutputGoneSaysSoAndTouchesNothing) {
     audiosim::SetPresent(w, audiosim::FindEndpoint(w, L"phone-out")->device, false);
     return true;
   }));
-  program_->PostCommand(kTrayConnect);
+  program_->PostCommand(varn::kCmdTrayConnect);
   const std::wstring problem = L"未检测到手机输出通道，请重新选择播放设备";
   std::optional<ShownBox> box = CloseNextBox(10000);
   ASSERT_TRUE(box.has_value());
@@ -175,7 +167,7 @@ TEST_F(ConnectAndCancel, ConnectWithThePhoneOutputGoneSaysSoAndTouchesNothing) {
 TEST_F(ConnectAndCancel, AFailedConnectShowsItsErrorBox) {
   SetFaults("SetListenToThisDevice exit=5\n");
   ASSERT_NE(Start(), nullptr);
-  Click(kConnectButton);
+  Click(varn::kConnectButtonId);
   std::optional<ShownBox> box = CloseNextBox(10000);
   ASSERT_TRUE(box.has_value());
   EXPECT_EQ(box->title, L"VARN 侦听修复");
@@ -184,7 +176,7 @@ TEST_F(ConnectAndCancel, AFailedConnectShowsItsErrorBox) {
   EXPECT_TRUE(Logged("[INFO ] [app] 操作完成 [手动连接] 结果=失败，当前未侦听"));
   EXPECT_EQ(Status(), L"失败：请检查 声卡输入[" + std::wstring(kCardName) + L"] 和 手机输出[" + kPhoneName +
                           L"] 的连接，以及辅助程序是否完整。");
-  EXPECT_TRUE(WaitUntil([&] { return Enabled(kConnectButton) && Enabled(kCancelButton); }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return Enabled(varn::kConnectButtonId) && Enabled(varn::kCancelButtonId); }, 5000));
   EXPECT_EQ(Setting(varn::kCaptureIdValue), L"DEFAULT") << "the choice is kept even so";
   EXPECT_EQ(Setting(varn::kLastCaptureResolvedValue), Id(L"card-in")) << "what a failed connect tried may listen";
   ExitThroughTrayWithACleanLog();
@@ -220,10 +212,10 @@ TEST_F(ConnectAndCancel, ASuccessfulConnectLiftsTheMarkOfARefusedOne) {
     varn::WriteSettingString(varn::kCaptureIdValue, L"DEFAULT");
     varn::WriteSettingString(varn::kRenderIdValue, L"DEVICE:" + Id(L"phone-out"));
     ASSERT_NE(Start(), nullptr);
-    ASSERT_TRUE(WaitUntil([&] { return Enabled(kConnectButton); }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return Enabled(varn::kConnectButtonId); }, 5000));
     const size_t refusal = program_->LogLines().size();
     ASSERT_TRUE(phonePresent(false));
-    program_->PostCommand(kTrayConnect);
+    program_->PostCommand(varn::kCmdTrayConnect);
     const bool refused = WaitUntil([&] { return FindMessageBox(processId_).has_value(); }, 10000);
     ASSERT_TRUE(phonePresent(true));
     CloseNextBox(refused ? 10000 : 2000);
@@ -234,7 +226,7 @@ TEST_F(ConnectAndCancel, ASuccessfulConnectLiftsTheMarkOfARefusedOne) {
   ASSERT_NE(from, npos) << "a poll saw the phone away in every attempt";
   ASSERT_EQ(Audiosim(L"mute card-in"), 0);
 
-  program_->PostCommand(kTrayConnect);
+  program_->PostCommand(varn::kCmdTrayConnect);
   ASSERT_TRUE(WaitUntil([&] { return IndexOf(program_->LogLines(), kConnectDone, from) != npos; }, 30000));
   const std::string notice =
       "[WARN ] [guard] 检测到声卡输入通道被静音（守护不擅自解除，仅提示用户）目标=" + Utf8(Id(L"card-in"));
@@ -262,21 +254,21 @@ TEST_F(ConnectAndCancel, CancelSwitchesOffTheInputTheRoutesRunOn) {
   const Lines offCommands = {"/SetListenToThisDevice " + card + " 0", "/SetListenToThisDevice " + bridgeIn + " 0"};
 
   // Nothing connected yet, and no phone output chosen: the chosen input is the one.
-  SendMessageW(GetDlgItem(window_, kRenderCombo), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
-  Click(kCancelButton);
+  SendMessageW(GetDlgItem(window_, varn::kRenderComboId), CB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+  Click(varn::kCancelButtonId);
   ASSERT_TRUE(WaitUntil([&] { return Logged(cancelDone); }, 20000));
   EXPECT_EQ(Journal(), offCommands);
   EXPECT_TRUE(WaitUntil([&] { return Status() == L"完成：两条音频路由的侦听均已取消。"; }, 5000));
 
   // Connected on the card, then the microphone picked but not connected: the card still plays
   // into the bridge, so it is the one switched off.
-  Pick(kRenderCombo, 0);
-  program_->PostCommand(kTrayConnect);
+  Pick(varn::kRenderComboId, 0);
+  program_->PostCommand(varn::kCmdTrayConnect);
   ASSERT_TRUE(WaitUntil([&] { return Logged(kConnectDone); }, 30000));
-  Pick(kCaptureCombo, 2);
+  Pick(varn::kCaptureComboId, 2);
   ASSERT_EQ(Setting(varn::kCaptureIdValue), L"DEVICE:{0.0.1.00000000}.{mic-in}");
   ClearJournal();
-  program_->PostCommand(kTrayCancel);
+  program_->PostCommand(varn::kCmdTrayCancel);
   ASSERT_TRUE(WaitUntil([&] {
     Lines now = program_->LogLines();
     return IndexOf(now, cancelDone, IndexOf(now, kConnectDone)) != npos;
@@ -287,16 +279,16 @@ TEST_F(ConnectAndCancel, CancelSwitchesOffTheInputTheRoutesRunOn) {
                              "] / 麦克风 (USB Audio VARN)[" + Utf8(Id(L"bridge-in")) + "]",
                     IndexOf(log, kConnectDone)),
             npos);
-  EXPECT_TRUE(WaitUntil([&] { return Enabled(kCancelButton); }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return Enabled(varn::kCancelButtonId); }, 5000));
   ExitThroughTrayWithACleanLog();
 }
 
 TEST_F(ConnectAndCancel, CancelWithoutTheBridgeAsksForIt) {
   ASSERT_EQ(Audiosim(L"unplug bridge"), 0);
   ASSERT_NE(Start(), nullptr);
-  EXPECT_TRUE(WaitUntil([&] { return Enabled(kConnectButton) && !Enabled(kCancelButton); }, 5000))
+  EXPECT_TRUE(WaitUntil([&] { return Enabled(varn::kConnectButtonId) && !Enabled(varn::kCancelButtonId); }, 5000))
       << "cancel is greyed without the bridge";
-  program_->PostCommand(kTrayCancel);
+  program_->PostCommand(varn::kCmdTrayCancel);
   std::optional<ShownBox> box = CloseNextBox(10000);
   ASSERT_TRUE(box.has_value());
   EXPECT_EQ(box->title, L"VARN 侦听修复");
@@ -329,9 +321,9 @@ TEST_F(ConnectAndCancel, AClickWhileTheGuardRunsIsCarriedOutOnceItEnds) {
   const size_t before = count(inputCorrected);
   // The input is the first of the guard's three endpoints: the bridge's two are still to come.
   ASSERT_TRUE(WaitUntil([&] { return count(inputCorrected) > before; }, 15000));
-  Click(kConnectButton);
+  Click(varn::kConnectButtonId);
   // The autostart switch in the same moment: its alignment follows whatever holds the worker.
-  program_->PostCommand(kTrayAutostart);
+  program_->PostCommand(varn::kCmdTrayAutostart);
   ASSERT_TRUE(WaitUntil([&] { return Logged(kConnectDone); }, 30000)) << "the click was dropped";
   Lines log = program_->LogLines();
   const size_t guardEnd = IndexOfPrefix(log, outputCorrected, IndexOfPrefix(log, inputCorrected));
@@ -347,9 +339,9 @@ TEST_F(ConnectAndCancel, AClickWhileTheGuardRunsIsCarriedOutOnceItEnds) {
 TEST_F(ConnectAndCancel, ACancelDuringAConnectIsCarriedOutWhenTheConnectEnds) {
   ASSERT_NE(Start(), nullptr);
   const size_t from = program_->LogLines().size();
-  program_->PostCommand(kTrayConnect);
+  program_->PostCommand(varn::kCmdTrayConnect);
   ASSERT_NE(WaitFor(kConnectStarted, from, 10000), kNowhere);
-  program_->PostCommand(kTrayCancel);
+  program_->PostCommand(varn::kCmdTrayCancel);
   EXPECT_NE(WaitFor("[INFO ] [app] 正在建立侦听，完成后将取消连接...", from), kNowhere) << "said in the status line";
   const size_t cancelled = WaitFor("[INFO ] [app] 操作完成 [取消侦听] 结果=成功", from, 30000);
   ASSERT_NE(cancelled, kNowhere) << "the cancel was lost";

@@ -13,12 +13,6 @@ namespace soak {
 
 namespace {
 
-constexpr int kCaptureCombo = varn::kCaptureComboId;
-constexpr int kRenderCombo = varn::kRenderComboId;
-constexpr int kConnectButton = varn::kConnectButtonId;
-constexpr int kCancelButton = varn::kCancelButtonId;
-constexpr int kTrayAutostart = varn::kCmdTrayAutostart;
-constexpr int kTrayExit = varn::kCmdTrayExit;
 constexpr DWORD kAnswerMs = 2000;
 
 // The local time of the last box closed, in the log's own form: builds logged before it may not
@@ -213,7 +207,7 @@ std::wstring PickByName(ProgramWindow& program, int comboId, const std::wstring&
   for (int i = 1; i < count; ++i) {
     if (ItemText(combo, i) != name) continue;
     Select(program, comboId, i);
-    return (comboId == kCaptureCombo ? L"pick input " : L"pick output ") + name;
+    return (comboId == varn::kCaptureComboId ? L"pick input " : L"pick output ") + name;
   }
   return std::wstring();
 }
@@ -221,7 +215,7 @@ std::wstring PickByName(ProgramWindow& program, int comboId, const std::wstring&
 // A named device only: the default item follows whatever Windows makes the default, which the
 // routes follow only when they are built.
 std::wstring PickAndConnect(ProgramWindow& program, std::mt19937& random) {
-  const int comboId = std::uniform_int_distribution<int>(0, 1)(random) == 0 ? kCaptureCombo : kRenderCombo;
+  const int comboId = std::uniform_int_distribution<int>(0, 1)(random) == 0 ? varn::kCaptureComboId : varn::kRenderComboId;
   HWND combo = GetDlgItem(program.window, comboId);
   const int count = static_cast<int>(Ask(combo, CB_GETCOUNT, 0, 0));
   if (count < 2) return std::wstring();
@@ -231,15 +225,15 @@ std::wstring PickAndConnect(ProgramWindow& program, std::mt19937& random) {
 }
 
 std::wstring Connect(ProgramWindow& program) {
-  return Press(program, kConnectButton, "用户点击「立即连接」") ? L"connect" : L"connect (greyed)";
+  return Press(program, varn::kConnectButtonId, "用户点击「立即连接」") ? L"connect" : L"connect (greyed)";
 }
 
 std::wstring Cancel(ProgramWindow& program) {
-  return Press(program, kCancelButton, "用户点击「取消连接」") ? L"cancel" : L"cancel (greyed)";
+  return Press(program, varn::kCancelButtonId, "用户点击「取消连接」") ? L"cancel" : L"cancel (greyed)";
 }
 
 std::wstring ToggleAutostart(ProgramWindow& program) {
-  PostMessageW(program.window, WM_COMMAND, kTrayAutostart, 0);
+  PostMessageW(program.window, WM_COMMAND, varn::kCmdTrayAutostart, 0);
   return L"autostart";
 }
 
@@ -250,7 +244,7 @@ bool Restart(ProgramWindow& program, std::string& problem) {
     return false;
   }
   CloseBox(program);
-  PostMessageW(program.window, WM_COMMAND, kTrayExit, 0);
+  PostMessageW(program.window, WM_COMMAND, varn::kCmdTrayExit, 0);
   DWORD code = 1;
   const bool ended = WaitForSingleObject(process, 30000) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code);
   CloseHandle(process);
@@ -367,8 +361,8 @@ std::vector<std::string> JudgeRoutes(const ProgramWindow& program) {
                             audiosim::EffectiveState(*bridgeOut, audiosim::NowMs()) == audiosim::kStateActive;
   if (cancelled || !build.completed || build.stamp < refusedAt || !bridgeActive) return problems;
   int inputIndex = -1, outputIndex = -1;
-  const std::wstring input = Chosen(program, kCaptureCombo, &inputIndex);
-  const std::wstring output = Chosen(program, kRenderCombo, &outputIndex);
+  const std::wstring input = Chosen(program, varn::kCaptureComboId, &inputIndex);
+  const std::wstring output = Chosen(program, varn::kRenderComboId, &outputIndex);
   if (inputIndex < 1 || outputIndex < 1) return problems;
   const audiosim::Endpoint* chosenInput = ByName(world, audiosim::kCapture, input);
   const audiosim::Endpoint* chosenOutput = ByName(world, audiosim::kRender, output);
